@@ -1,0 +1,124 @@
+// Command-line rules shared by start-up and every reload.
+#include "command_line.hpp"
+
+#include <algorithm>
+#include <array>
+
+namespace glyphrain {
+namespace {
+
+constexpr std::string_view k_help =
+    "glyphRain - Matrix rain dockapp for the Fluxbox slit\n"
+    "\n"
+    "Usage: glyphRain [OPTIONS]\n"
+    "\n"
+    "Options:\n"
+    "  --size SIZE            Window size in pixels, 96-1024 (default 96)\n"
+    "  --speed MS             Frame interval in milliseconds (default: 80, range: 10-1000)\n"
+    "  --density PCT          Percentage of columns active at once (default: 75, range: 1-100)\n"
+    "  --font PATH            Path to a TTF/OTF font file\n"
+    "  --theme THEME          Color theme (e.g. zenburn)\n"
+    "  --verbose              Enable verbose output\n"
+    "  --quiet                Suppress informational output\n"
+    "  --background           Run in background\n"
+    "  --dock N               Open in slit N under Vireo (ignored elsewhere)\n"
+    "  --write-config [PATH]  Write annotated config file and exit\n"
+    "  --configure            Interactive configuration wizard\n"
+    "  --config PATH          Load config from PATH (default:\n"
+    "                         $XDG_CONFIG_HOME/glyphRain/config)\n"
+    "  --help                 Show this help message\n"
+    "\n"
+    "Config: ${XDG_CONFIG_HOME:-~/.config}/glyphRain/config\n"
+    "\n"
+    "Config options:\n"
+    "  size = 96                              Window size (96-1024)\n"
+    "  speed = 80                             Frame interval in ms (10-1000)\n"
+    "  density = 75                           Column density %% (1-100)\n"
+    "  font = /path/to/font.ttf               Font file path\n"
+    "  color = 180, 255, 180                  Head color (R, G, B)\n"
+    "  trail_color = 0, 200, 0                Trail color (R, G, B)\n"
+    "  theme = zenburn                        Color theme\n"
+    "  left_click =                           Left click command\n"
+    "  middle_click =                         Middle click command\n"
+    "  right_click =                          Right click command\n"
+    "  verbose = false                        Enable verbose output\n"
+    "  quiet = false                          Suppress informational output\n"
+    "  background = true                      Run in background\n";
+
+constexpr std::array<std::string_view, 6> k_flag_options = {
+    "--help", "--verbose", "--quiet", "--background", "--configure", "--write-config"};
+constexpr std::array<std::string_view, 7> k_value_options = {
+    "--size", "--speed", "--density", "--font", "--theme", "--dock", "--config"};
+
+bool contains(auto const& list, std::string_view name) {
+    return std::find(list.begin(), list.end(), name) != list.end();
+}
+
+} // namespace
+
+std::string_view help_text() noexcept { return k_help; }
+
+bool has_arg(const ArgList& args, std::string_view name) noexcept {
+    return std::find(args.begin(), args.end(), name) != args.end();
+}
+
+std::optional<std::string> find_unknown_option(const ArgList& args) {
+    for (std::size_t i = 1; i < args.size();) {
+        const std::string& arg = args[i];
+        if (arg.size() < 2 || !arg.starts_with("--")) {
+            ++i;
+        } else if (contains(k_flag_options, arg)) {
+            ++i;
+        } else if (contains(k_value_options, arg)) {
+            i += 2; // the value is passed over whatever it holds
+        } else {
+            return arg;
+        }
+    }
+    return std::nullopt;
+}
+
+void apply_command_line(Settings& settings, const ArgList& args) {
+    if (has_arg(args, "--background")) settings.background = true;
+    if (has_arg(args, "--verbose")) settings.verbose = true;
+    if (has_arg(args, "--quiet")) settings.quiet = true;
+
+    // Every neighbouring pair is tried, so a value that is itself an option is also used as one.
+    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+        const std::string& name = args[i];
+        const std::string& value = args[i + 1];
+        if (name == "--size") {
+            auto n = parse_u64(value);
+            if (n && *n >= k_min_size && *n <= k_max_size) settings.size = *n;
+        } else if (name == "--speed") {
+            auto n = parse_u64(value);
+            if (n && *n >= k_min_speed && *n <= k_max_speed) settings.speed = *n;
+        } else if (name == "--density") {
+            auto n = parse_u32(value);
+            if (n && *n >= k_min_density && *n <= k_max_density) settings.density = *n;
+        } else if (name == "--font") {
+            settings.font = value;
+        } else if (name == "--theme") {
+            settings.theme = value;
+            // On the command line the theme wins over colours from the file.
+            if (is_zenburn(value)) {
+                settings.color = k_zenburn_color;
+                settings.trail_color = k_zenburn_trail_color;
+            }
+        }
+    }
+}
+
+std::optional<std::uint32_t> dock_slit_from_args(const ArgList& args) noexcept {
+    auto it = std::find(args.begin(), args.end(), "--dock");
+    if (it == args.end() || it + 1 == args.end()) return std::nullopt;
+    return parse_u32(*(it + 1));
+}
+
+Settings derive_settings(const ArgList& args) {
+    Settings settings = load_config(config_path(args));
+    apply_command_line(settings, args);
+    return settings;
+}
+
+} // namespace glyphrain

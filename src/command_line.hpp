@@ -1,0 +1,34 @@
+// The command line: help text, option check, and the options' precedence over the file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "config/config_path.hpp"
+#include "config/settings.hpp"
+
+namespace glyphrain {
+
+/// The full help text, each line ended by a newline.
+std::string_view help_text() noexcept;
+
+/// True when any argument, the program name included, equals name.
+bool has_arg(const ArgList& args, std::string_view name) noexcept;
+
+/// The first argument after the program name that starts with "--" but is no known option
+/// (values of options that take one are passed over); nothing when every option is known.
+std::optional<std::string> find_unknown_option(const ArgList& args);
+
+/// Overwrites settings from the arguments: flags switch on, valid values of neighbouring
+/// option/value pairs are stored, invalid ones ignored. "--theme" zenburn also sets its colours.
+void apply_command_line(Settings& settings, const ArgList& args);
+
+/// The number after the first "--dock" when it is an unsigned 32-bit decimal number.
+std::optional<std::uint32_t> dock_slit_from_args(const ArgList& args) noexcept;
+
+/// load_config of config_path, then apply_command_line: the one way settings are derived.
+Settings derive_settings(const ArgList& args);
+
+} // namespace glyphrain

@@ -1,0 +1,64 @@
+// The settings record, its colour type and theme, and the configuration file reader.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace glyphrain {
+
+struct Rgb {
+    std::uint8_t r = 0;
+    std::uint8_t g = 0;
+    std::uint8_t b = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+inline constexpr std::uint64_t k_min_size = 96, k_max_size = 1024, k_default_size = 96;
+inline constexpr std::uint64_t k_min_speed = 10, k_max_speed = 1000, k_default_speed = 80;
+inline constexpr std::uint32_t k_min_density = 1, k_max_density = 100, k_default_density = 75;
+inline constexpr Rgb k_default_color{180, 255, 180};
+inline constexpr Rgb k_default_trail_color{0, 200, 0};
+inline constexpr Rgb k_zenburn_color{220, 193, 153};
+inline constexpr Rgb k_zenburn_trail_color{180, 158, 125};
+
+/// Every run-time choice. size, speed and density always lie in their ranges.
+struct Settings {
+    std::uint64_t size = k_default_size;   // pixels, edge of the square window
+    std::uint64_t speed = k_default_speed; // milliseconds per frame
+    std::uint32_t density = k_default_density; // percent of columns active at once
+    std::optional<std::string> font;
+    std::optional<std::string> theme;
+    Rgb color = k_default_color;
+    Rgb trail_color = k_default_trail_color;
+    std::optional<std::string> left_click;
+    std::optional<std::string> middle_click;
+    std::optional<std::string> right_click;
+    bool verbose = false;
+    bool quiet = false;
+    bool background = false;
+
+    friend bool operator==(const Settings&, const Settings&) = default;
+};
+
+/// True for exactly seven characters equal to "zenburn" ignoring ASCII case.
+bool is_zenburn(std::string_view name) noexcept;
+
+/// The unsigned number rule: an optional "+" then one or more ASCII digits, nothing else;
+/// nothing when the text breaks the rule or overflows the width.
+std::optional<std::uint64_t> parse_u64(std::string_view text) noexcept;
+std::optional<std::uint32_t> parse_u32(std::string_view text) noexcept;
+std::optional<std::uint8_t> parse_u8(std::string_view text) noexcept;
+
+/// "R, G, B": three comma-separated parts, each trimmed and an 8-bit unsigned number.
+std::optional<Rgb> parse_rgb(std::string_view text);
+
+/// The defaults overridden by the configuration file at path. Never fails: a missing,
+/// unreadable, non-regular or non-UTF-8 file gives the defaults, bad lines and values are skipped.
+Settings load_config(const std::optional<std::string>& path);
+
+/// The same rules applied to file content already in memory.
+Settings parse_config(std::string_view content);
+
+} // namespace glyphrain

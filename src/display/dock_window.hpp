@@ -1,0 +1,63 @@
+// The X11 dock window: connection, windows and properties, frame upload and event polling.
+// Knows nothing of settings or rain: it is given sizes, a slit number and bytes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+
+struct xcb_connection_t;
+
+namespace glyphrain {
+
+/// What the main loop needs to know about one queued event.
+struct DockEvent {
+    enum class Kind {
+        none,          // the queue is empty
+        button_press,  // a press on the input window; button holds its number
+        close_request, // WM_DELETE_WINDOW client message
+        destroyed,     // DestroyNotify
+        other,         // anything else, X errors included: ignored
+    };
+    Kind kind = Kind::none;
+    std::uint8_t button = 0;
+};
+
+class DockWindow {
+  public:
+    /// Connects to $DISPLAY, checks the 32-bpp pixel format and creates, decorates and maps the
+    /// dock window and its input-only child; ends with one flush. slit adds _VIREO_SLIT.
+    /// Throws AppError for the pixel format, std::runtime_error for connection failures.
+    DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit);
+    ~DockWindow();
+    DockWindow(const DockWindow&) = delete;
+    DockWindow& operator=(const DockWindow&) = delete;
+
+    /// One ZPixmap PutImage of the whole buffer (size * size * 4 bytes), then a flush.
+    /// Throws std::runtime_error when the connection has failed.
+    void present_frame(std::span<const std::uint8_t> pixels);
+
+    /// The next queued event without blocking; throws std::runtime_error on a broken connection.
+    DockEvent poll_event();
+
+    bool lsb_first() const noexcept { return m_lsb_first; }
+    std::uint8_t root_depth() const noexcept { return m_root_depth; }
+    std::uint32_t window() const noexcept { return m_window; }
+    std::uint32_t input_window() const noexcept { return m_input_window; }
+
+  private:
+    struct ConnectionDeleter {
+        void operator()(xcb_connection_t* c) const noexcept;
+    };
+    std::unique_ptr<xcb_connection_t, ConnectionDeleter> m_connection;
+    std::uint16_t m_size = 0;
+    std::uint32_t m_window = 0;
+    std::uint32_t m_gc = 0;
+    std::uint32_t m_input_window = 0;
+    std::uint32_t m_delete_window_atom = 0;
+    std::uint8_t m_root_depth = 0;
+    bool m_lsb_first = true;
+};
+
+} // namespace glyphrain

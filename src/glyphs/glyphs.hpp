@@ -1,0 +1,13 @@
+// Start-up font work as one step: find, load and rasterize, then let the font go.
+#pragma once
+
+#include "config/settings.hpp"
+#include "glyphs/glyph_atlas.hpp"
+
+namespace glyphrain {
+
+/// Finds and loads the font, builds the atlas and grid for settings.size (printing the font and
+/// grid lines unless quiet) and releases the font. Throws AppError with the program's messages.
+AtlasBuild load_glyphs(const Settings& settings);
+
+} // namespace glyphrain

@@ -1,0 +1,76 @@
+// Program entry: process-wide set-up, help, option check, the choice between save and run mode,
+// and the one place where an error becomes the "Error: {}" line.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fmt/core.h>
+
+#include "command_line.hpp"
+#include "run_mode.hpp"
+#include "save_mode.hpp"
+#include "system/error.hpp"
+
+namespace {
+
+/// Opens /dev/null on each closed standard descriptor so later files never take those numbers.
+void ensure_standard_descriptors() noexcept {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            int opened = ::open("/dev/null", O_RDWR);
+            if (opened >= 0 && opened != fd) ::close(opened);
+        }
+    }
+}
+
+/// The program's own messages are shown quoted, with quotes, backslashes and line breaks escaped
+/// so that the error stays one line.
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default: out += c;
+        }
+    }
+    return out + "\"";
+}
+
+int run_program(const glyphrain::ArgList& args) {
+    using namespace glyphrain;
+    if (has_arg(args, "--help")) {
+        fmt::print(stderr, "{}", help_text());
+        return 0;
+    }
+    if (auto unknown = find_unknown_option(args)) {
+        fmt::print(stderr, "glyphRain: unknown option '{}'\n", *unknown);
+        fmt::print(stderr, "Try 'glyphRain --help' for usage information.\n");
+        return 1;
+    }
+    if (has_arg(args, "--write-config") || has_arg(args, "--configure")) return run_save_mode(args);
+    return run_animation(args);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ensure_standard_descriptors();
+    // A write to a closed pipe or socket must fail with an error, not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    glyphrain::ArgList args(argv, argv + argc);
+    try {
+        return run_program(args);
+    } catch (const glyphrain::AppError& e) {
+        fmt::print(stderr, "Error: {}\n", quoted(e.what()));
+    } catch (const std::exception& e) {
+        fmt::print(stderr, "Error: {}\n", e.what());
+    }
+    return 1;
+}

@@ -1,0 +1,2 @@
+// Placeholder until the compositor lands.
+#include "rain/compositor.hpp"

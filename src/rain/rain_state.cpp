@@ -1,0 +1,2 @@
+// Placeholder until the simulation lands.
+#include "rain/rain_state.hpp"

@@ -1,0 +1,61 @@
+// The falling-glyph simulation: one generator, one drop per column, a grid of glyph indices.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace glyphrain {
+
+struct Xorshift64 {
+    std::uint64_t state;
+    /// Advances the state (13, 7, 17 shifts) and returns the new state.
+    std::uint64_t next_u64() noexcept;
+};
+
+/// Nanoseconds since the epoch (wrapping), 0xDEADBEEF for exactly the epoch, 12345 before it.
+std::uint64_t seed_from_clock() noexcept;
+
+struct RainColumn {
+    std::int32_t head = 0;
+    std::int32_t length = 0;
+    std::uint32_t delay = 0;
+    bool active = false;
+};
+
+/// Restarts one column above the top: two draws from rng.
+void reset_column(RainColumn& column, Xorshift64& rng, std::size_t rows) noexcept;
+
+/// Restart threshold: (density * cols + 50) / 100 in 32 bits, at least 1.
+std::uint32_t active_target(std::uint32_t density, std::size_t cols) noexcept;
+
+class RainState {
+  public:
+    /// Fills the grid and places every column; needs at least two rows.
+    RainState(std::size_t cols, std::size_t rows, std::size_t glyph_count, std::uint64_t seed);
+
+    /// One frame; density is the current setting, 1 to 100. Allocates nothing.
+    void step_rain(std::uint32_t density) noexcept;
+
+    std::size_t cols() const noexcept { return m_cols; }
+    std::size_t rows() const noexcept { return m_rows; }
+    std::size_t glyph_count() const noexcept { return m_glyph_count; }
+    const std::vector<RainColumn>& columns() const noexcept { return m_columns; }
+    /// cols * rows glyph indices, row-major.
+    const std::vector<std::size_t>& grid() const noexcept { return m_grid; }
+    Xorshift64& rng() noexcept { return m_rng; }
+
+    // Direct access for tests that set up a particular state.
+    std::vector<RainColumn>& mutable_columns() noexcept { return m_columns; }
+    std::vector<std::size_t>& mutable_grid() noexcept { return m_grid; }
+
+  private:
+    std::size_t m_cols;
+    std::size_t m_rows;
+    std::size_t m_glyph_count;
+    Xorshift64 m_rng;
+    std::vector<RainColumn> m_columns;
+    std::vector<std::size_t> m_grid;
+};
+
+} // namespace glyphrain

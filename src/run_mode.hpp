@@ -1,0 +1,12 @@
+// Run mode: the start-up sequence up to and through the main loop.
+#pragma once
+
+#include "config/config_path.hpp"
+
+namespace glyphrain {
+
+/// Runs the dock app until the window is closed; returns the exit status. Fatal errors are
+/// thrown to the entry.
+int run_animation(const ArgList& args);
+
+} // namespace glyphrain

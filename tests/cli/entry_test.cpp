@@ -1,0 +1,52 @@
+// The built binary's help, option check and top-level error line.
+#include <gtest/gtest.h>
+
+#include "support/process_runner.hpp"
+#include "support/temp_dir.hpp"
+
+namespace glyphrain {
+namespace {
+
+using test::run_process;
+
+std::string golden_help() {
+    return test::read_file(std::string(GLYPHRAIN_SOURCE_DIR) + "/tests/cli/help.golden");
+}
+
+class HelpTest : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(HelpTest, PrintsHelpOnStandardErrorAndSucceeds) {
+    test::TempDir home;
+    auto r = run_process(test::glyphrain_binary(),
+                         {.args = GetParam(), .env = {{"HOME", home.path()}}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, golden_help());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HelpTest,
+                         ::testing::Values(std::vector<std::string>{"--help"},
+                                           std::vector<std::string>{"--bogus", "--help"},
+                                           std::vector<std::string>{"--size", "--help"},
+                                           std::vector<std::string>{"--write-config", "--help"}));
+
+TEST(UnknownOption, PrintsTwoLinesAndFailsBeforeReadingAnything) {
+    test::TempDir home;
+    auto r = run_process(test::glyphrain_binary(),
+                         {.args = {"--quiet", "--size=200", "--write-config"},
+                          .env = {{"HOME", home.path()}, {"XDG_CONFIG_HOME", std::nullopt}}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "glyphRain: unknown option '--size=200'\n"
+                     "Try 'glyphRain --help' for usage information.\n");
+    EXPECT_FALSE(test::file_exists(home.file(".config")));
+}
+
+TEST(Entry, SurvivesClosedStandardDescriptors) {
+    // With every standard descriptor closed the help still goes nowhere harmful and exits 0.
+    auto r = run_process("sh", {.args = {"-c", test::glyphrain_binary() + " --help <&- >&- 2>&-"}});
+    EXPECT_EQ(r.status, 0);
+}
+
+} // namespace
+} // namespace glyphrain

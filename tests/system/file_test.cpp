@@ -1,0 +1,65 @@
+#include "system/file.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.hpp"
+#include "system/error.hpp"
+
+namespace glyphrain {
+namespace {
+
+using test::TempDir;
+
+TEST(ReadRegularFile, ReadsWholeFilesAndRejectsEverythingElse) {
+    TempDir dir;
+    test::write_file(dir.file("a"), std::string("x\0y", 3));
+    test::write_file(dir.file("empty"), "");
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+
+    EXPECT_EQ(read_regular_file(dir.file("a")), std::string("x\0y", 3));
+    EXPECT_EQ(read_regular_file(dir.file("empty")), "");
+    EXPECT_FALSE(read_regular_file(dir.file("missing")));
+    EXPECT_FALSE(read_regular_file(dir.path()));      // a directory
+    EXPECT_FALSE(read_regular_file(dir.file("fifo"))); // would block forever
+    EXPECT_FALSE(read_regular_file("/dev/zero"));      // would never end
+}
+
+TEST(MappedFile, MapsContentAndReportsErrors) {
+    TempDir dir;
+    test::write_file(dir.file("a"), "abc");
+    test::write_file(dir.file("empty"), "");
+    MappedFile mapped(dir.file("a"));
+    EXPECT_EQ(std::string(mapped.bytes().begin(), mapped.bytes().end()), "abc");
+    MappedFile moved = std::move(mapped);
+    EXPECT_EQ(moved.bytes().size(), 3u);
+    EXPECT_TRUE(mapped.bytes().empty());
+    EXPECT_TRUE(MappedFile(dir.file("empty")).bytes().empty());
+
+    try {
+        MappedFile missing(dir.file("missing"));
+        FAIL();
+    } catch (const SystemError& e) {
+        EXPECT_EQ(e.code(), ENOENT);
+        EXPECT_STREQ(e.what(), "No such file or directory (os error 2)");
+    }
+    EXPECT_THROW(MappedFile{dir.path()}, SystemError);
+}
+
+TEST(WriteAll, WritesEverythingOrThrows) {
+    TempDir dir;
+    int fd = ::open(dir.file("out").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    std::string big(1 << 20, 'q');
+    write_all(fd, big);
+    ::close(fd);
+    EXPECT_EQ(test::read_file(dir.file("out")), big);
+    EXPECT_THROW(write_all(-1, "x"), SystemError);
+}
+
+} // namespace
+} // namespace glyphrain
