@@ -56,7 +56,9 @@ bool contains(auto const& list, std::string_view name) {
 
 } // namespace
 
-std::string_view help_text() noexcept { return k_help; }
+std::string_view help_text() noexcept {
+    return k_help;
+}
 
 bool has_arg(const ArgList& args, std::string_view name) noexcept {
     return std::find(args.begin(), args.end(), name) != args.end();

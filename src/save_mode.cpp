@@ -5,6 +5,8 @@
 
 namespace glyphrain {
 
-int run_save_mode(const ArgList&) { throw AppError("Save mode is not available yet"); }
+int run_save_mode(const ArgList&) {
+    throw AppError("Save mode is not available yet");
+}
 
 } // namespace glyphrain

@@ -23,8 +23,7 @@ template <typename T> std::optional<T> parse_unsigned(std::string_view text) noe
     return value;
 }
 
-template <typename T>
-void store_in_range(T& field, std::optional<T> value, T lo, T hi) noexcept {
+template <typename T> void store_in_range(T& field, std::optional<T> value, T lo, T hi) noexcept {
     if (value && *value >= lo && *value <= hi) field = *value;
 }
 

@@ -25,8 +25,8 @@ inline constexpr Rgb k_zenburn_trail_color{180, 158, 125};
 
 /// Every run-time choice. size, speed and density always lie in their ranges.
 struct Settings {
-    std::uint64_t size = k_default_size;   // pixels, edge of the square window
-    std::uint64_t speed = k_default_speed; // milliseconds per frame
+    std::uint64_t size = k_default_size;       // pixels, edge of the square window
+    std::uint64_t speed = k_default_speed;     // milliseconds per frame
     std::uint32_t density = k_default_density; // percent of columns active at once
     std::optional<std::string> font;
     std::optional<std::string> theme;

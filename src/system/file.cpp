@@ -42,7 +42,8 @@ MappedFile::MappedFile(const std::string& path) {
     if (S_ISDIR(st.st_mode)) throw SystemError(EISDIR);
     if (!S_ISREG(st.st_mode)) throw SystemError(EINVAL);
     if (st.st_size == 0) return;
-    void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd.get(), 0);
+    void* p =
+        ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd.get(), 0);
     if (p == MAP_FAILED) throw SystemError(errno);
     m_data = static_cast<const std::uint8_t*>(p);
     m_size = static_cast<std::size_t>(st.st_size);
@@ -60,7 +61,9 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
     return *this;
 }
 
-MappedFile::~MappedFile() { unmap(); }
+MappedFile::~MappedFile() {
+    unmap();
+}
 
 void MappedFile::unmap() noexcept {
     if (m_data) ::munmap(const_cast<std::uint8_t*>(m_data), m_size);

@@ -43,7 +43,8 @@ class SpawnSetup {
         if (argv.empty()) return std::nullopt;
         std::vector<char*> args;
         args.reserve(argv.size() + 1);
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         pid_t pid = 0;
         if (posix_spawnp(&pid, args[0], &m_actions, &m_attr, args.data(), environ) != 0)
@@ -120,7 +121,8 @@ std::optional<pid_t> spawn_detached(const std::vector<std::string>& argv) {
 int reap_finished_children() noexcept {
     int reaped = 0;
     int status = 0;
-    while (::waitpid(-1, &status, WNOHANG) > 0) ++reaped;
+    while (::waitpid(-1, &status, WNOHANG) > 0)
+        ++reaped;
     return reaped;
 }
 

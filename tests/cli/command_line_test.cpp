@@ -56,49 +56,54 @@ TEST_P(ApplyCommandLineTest, OverridesTheFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ApplyCommandLineTest,
-    ::testing::Values(
-        ApplyCase{"nothing", args_of({}), [](Settings&) {}},
-        ApplyCase{"size", args_of({"--size", "128"}), [](Settings& s) { s.size = 128; }},
-        ApplyCase{"size_out_of_range", args_of({"--size", "2000"}), [](Settings&) {}},
-        ApplyCase{"size_bounds", args_of({"--size", "1024", "--size", "1025"}),
-                  [](Settings& s) { s.size = 1024; }},
-        ApplyCase{"last_valid_wins", args_of({"--size", "200", "--size", "300"}),
-                  [](Settings& s) { s.size = 300; }},
-        ApplyCase{"invalid_later_ignored", args_of({"--size", "300", "--size", "big"}),
-                  [](Settings& s) { s.size = 300; }},
-        ApplyCase{"leading_space_invalid", args_of({"--size", " 128"}), [](Settings&) {}},
-        ApplyCase{"speed", args_of({"--speed", "5", "--speed", "+80", "--speed", "-80"}),
-                  [](Settings& s) { s.speed = 80; }},
-        ApplyCase{"speed_max", args_of({"--speed", "1000"}), [](Settings& s) { s.speed = 1000; }},
-        ApplyCase{"density", args_of({"--density", "100", "--density", "0"}),
-                  [](Settings& s) { s.density = 100; }},
-        ApplyCase{"value_is_option", args_of({"--size", "--speed", "50"}),
-                  [](Settings& s) { s.speed = 50; }},
-        ApplyCase{"font_empty", args_of({"--font", ""}), [](Settings& s) { s.font = ""; }},
-        ApplyCase{"font_any", args_of({"--font", "--quiet"}),
-                  [](Settings& s) {
-                      s.font = "--quiet";
-                      s.quiet = true;
-                  }},
-        ApplyCase{"theme_zenburn_wins_over_file_colour", args_of({"--theme", "ZenBurn"}),
-                  [](Settings& s) {
-                      s.theme = "ZenBurn";
-                      s.color = k_zenburn_color;
-                      s.trail_color = k_zenburn_trail_color;
-                  }},
-        ApplyCase{"theme_other", args_of({"--theme", "solarized"}),
-                  [](Settings& s) { s.theme = "solarized"; }},
-        ApplyCase{"theme_last", args_of({"--theme"}), [](Settings&) {}},
-        ApplyCase{"flags", args_of({"--verbose", "--quiet", "--background"}),
-                  [](Settings& s) {
-                      s.verbose = s.quiet = s.background = true;
-                  }},
-        ApplyCase{"flag_as_program_name", ArgList{"--quiet"}, [](Settings& s) { s.quiet = true; }},
-        ApplyCase{"flag_as_value", args_of({"--theme", "--background"}),
-                  [](Settings& s) {
-                      s.theme = "--background";
-                      s.background = true;
-                  }}),
+    ::testing::Values(ApplyCase{"nothing", args_of({}), [](Settings&) {}},
+                      ApplyCase{"size", args_of({"--size", "128"}),
+                                [](Settings& s) { s.size = 128; }},
+                      ApplyCase{"size_out_of_range", args_of({"--size", "2000"}), [](Settings&) {}},
+                      ApplyCase{"size_bounds", args_of({"--size", "1024", "--size", "1025"}),
+                                [](Settings& s) { s.size = 1024; }},
+                      ApplyCase{"last_valid_wins", args_of({"--size", "200", "--size", "300"}),
+                                [](Settings& s) { s.size = 300; }},
+                      ApplyCase{"invalid_later_ignored",
+                                args_of({"--size", "300", "--size", "big"}),
+                                [](Settings& s) { s.size = 300; }},
+                      ApplyCase{"leading_space_invalid", args_of({"--size", " 128"}),
+                                [](Settings&) {}},
+                      ApplyCase{"speed",
+                                args_of({"--speed", "5", "--speed", "+80", "--speed", "-80"}),
+                                [](Settings& s) { s.speed = 80; }},
+                      ApplyCase{"speed_max", args_of({"--speed", "1000"}),
+                                [](Settings& s) { s.speed = 1000; }},
+                      ApplyCase{"density", args_of({"--density", "100", "--density", "0"}),
+                                [](Settings& s) { s.density = 100; }},
+                      ApplyCase{"value_is_option", args_of({"--size", "--speed", "50"}),
+                                [](Settings& s) { s.speed = 50; }},
+                      ApplyCase{"font_empty", args_of({"--font", ""}),
+                                [](Settings& s) { s.font = ""; }},
+                      ApplyCase{"font_any", args_of({"--font", "--quiet"}),
+                                [](Settings& s) {
+                                    s.font = "--quiet";
+                                    s.quiet = true;
+                                }},
+                      ApplyCase{"theme_zenburn_wins_over_file_colour",
+                                args_of({"--theme", "ZenBurn"}),
+                                [](Settings& s) {
+                                    s.theme = "ZenBurn";
+                                    s.color = k_zenburn_color;
+                                    s.trail_color = k_zenburn_trail_color;
+                                }},
+                      ApplyCase{"theme_other", args_of({"--theme", "solarized"}),
+                                [](Settings& s) { s.theme = "solarized"; }},
+                      ApplyCase{"theme_last", args_of({"--theme"}), [](Settings&) {}},
+                      ApplyCase{"flags", args_of({"--verbose", "--quiet", "--background"}),
+                                [](Settings& s) { s.verbose = s.quiet = s.background = true; }},
+                      ApplyCase{"flag_as_program_name",
+                                ArgList{"--quiet"}, [](Settings& s) { s.quiet = true; }},
+                      ApplyCase{"flag_as_value", args_of({"--theme", "--background"}),
+                                [](Settings& s) {
+                                    s.theme = "--background";
+                                    s.background = true;
+                                }}),
     [](const auto& p) { return p.param.name; });
 
 TEST(ApplyCommandLine, NeverSwitchesAFlagOff) {

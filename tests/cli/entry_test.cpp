@@ -17,8 +17,8 @@ class HelpTest : public ::testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(HelpTest, PrintsHelpOnStandardErrorAndSucceeds) {
     test::TempDir home;
-    auto r = run_process(test::glyphrain_binary(),
-                         {.args = GetParam(), .env = {{"HOME", home.path()}}});
+    auto r =
+        run_process(test::glyphrain_binary(), {.args = GetParam(), .env = {{"HOME", home.path()}}});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, golden_help());

@@ -36,7 +36,9 @@ class ConfigPathTest : public ::testing::TestWithParam<PathCase> {
     static void save(const char* name, std::optional<std::string>& slot) {
         if (const char* v = std::getenv(name)) slot = v;
     }
-    static void restore(const char* name, const std::optional<std::string>& slot) { set(name, slot); }
+    static void restore(const char* name, const std::optional<std::string>& slot) {
+        set(name, slot);
+    }
     std::optional<std::string> m_xdg, m_home;
 };
 
@@ -62,13 +64,16 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"home_not_utf8", k_none, std::nullopt, "/\xFF", std::nullopt},
         PathCase{"nothing", k_none, std::nullopt, std::nullopt, std::nullopt},
         PathCase{"option", {"g", "--config", "/tmp/a.conf"}, "/x", "/h", "/tmp/a.conf"},
-        PathCase{"option_relative", {"g", "--config", "a.conf"}, std::nullopt, std::nullopt,
-                 "a.conf"},
+        PathCase{
+            "option_relative", {"g", "--config", "a.conf"}, std::nullopt, std::nullopt, "a.conf"},
         PathCase{"option_first_wins", {"g", "--config", "a", "--config", "b"}, "/x", "/h", "a"},
         PathCase{"option_empty_falls_back",
-                 {"g", "--config", "", "--config", "b"}, "/x", "/h", "/x/glyphRain/config"},
-        PathCase{"option_last", {"g", "--config"}, std::nullopt, "/h",
-                 "/h/.config/glyphRain/config"}),
+                 {"g", "--config", "", "--config", "b"},
+                 "/x",
+                 "/h",
+                 "/x/glyphRain/config"},
+        PathCase{
+            "option_last", {"g", "--config"}, std::nullopt, "/h", "/h/.config/glyphRain/config"}),
     [](const auto& p) { return p.param.name; });
 
 } // namespace

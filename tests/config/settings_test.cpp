@@ -33,11 +33,12 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"4294967295", 4294967295u, 4294967295u, k_none},
         NumberCase{"4294967296", 4294967296u, k_none, k_none},
         NumberCase{"18446744073709551615", 18446744073709551615u, k_none, k_none},
-        NumberCase{"18446744073709551616", k_none, k_none, k_none}, NumberCase{"", k_none, k_none, k_none},
-        NumberCase{"+", k_none, k_none, k_none}, NumberCase{"-", k_none, k_none, k_none},
-        NumberCase{"-1", k_none, k_none, k_none}, NumberCase{"++1", k_none, k_none, k_none},
-        NumberCase{" 1", k_none, k_none, k_none}, NumberCase{"1 ", k_none, k_none, k_none},
-        NumberCase{"0x80", k_none, k_none, k_none}, NumberCase{"1e3", k_none, k_none, k_none},
+        NumberCase{"18446744073709551616", k_none, k_none, k_none},
+        NumberCase{"", k_none, k_none, k_none}, NumberCase{"+", k_none, k_none, k_none},
+        NumberCase{"-", k_none, k_none, k_none}, NumberCase{"-1", k_none, k_none, k_none},
+        NumberCase{"++1", k_none, k_none, k_none}, NumberCase{" 1", k_none, k_none, k_none},
+        NumberCase{"1 ", k_none, k_none, k_none}, NumberCase{"0x80", k_none, k_none, k_none},
+        NumberCase{"1e3", k_none, k_none, k_none},
         NumberCase{"\xD9\xA1", k_none, k_none, k_none})); // Arabic-Indic digit one
 
 TEST(ParseRgb, AcceptsThreeTrimmedParts) {
@@ -87,13 +88,15 @@ INSTANTIATE_TEST_SUITE_P(
         ConfigCase{"empty", "", Settings{}},
         ConfigCase{"comments", "# size = 128\n   # speed = 20\n\n", Settings{}},
         ConfigCase{"size_max", "size = 1024", with([](Settings& s) { s.size = 1024; })},
-        ConfigCase{"size_out_of_range", "size = 1025\nsize = 95\nsize = 0x80\nsize = 1e3\n"
-                                        "size = 128 # big\nsize = -100\n",
+        ConfigCase{"size_out_of_range",
+                   "size = 1025\nsize = 95\nsize = 0x80\nsize = 1e3\n"
+                   "size = 128 # big\nsize = -100\n",
                    Settings{}},
         ConfigCase{"size_plus", "size = +200", with([](Settings& s) { s.size = 200; })},
         ConfigCase{"bad_keeps_earlier", "size = 300\nsize = 2000",
                    with([](Settings& s) { s.size = 300; })},
-        ConfigCase{"speed_no_spaces", "speed=10\nspeed = 9", with([](Settings& s) { s.speed = 10; })},
+        ConfigCase{"speed_no_spaces", "speed=10\nspeed = 9",
+                   with([](Settings& s) { s.speed = 10; })},
         ConfigCase{"density", "density = 100\ndensity = 0\ndensity = 4294967296",
                    with([](Settings& s) { s.density = 100; })},
         ConfigCase{"key_case", "Size = 128\nSIZE=128\n\xEF\xBB\xBFsize = 128", Settings{}},
@@ -108,13 +111,14 @@ INSTANTIATE_TEST_SUITE_P(
                        s.right_click = "\"quoted\"";
                        s.theme = "solarized";
                    })},
-        ConfigCase{"flags", "verbose = True\nquiet = yes\nbackground = true\n", with([](Settings& s) {
-                       s.background = true;
-                   })},
-        ConfigCase{"flag_off_later", "verbose = true\nverbose = false\nquiet = true\nquiet =",
-                   Settings{}},
+        ConfigCase{"flags", "verbose = True\nquiet = yes\nbackground = true\n",
+                   with([](Settings& s) { s.background = true; })},
+        ConfigCase{"flag_off_later",
+                   "verbose = true\nverbose = false\nquiet = true\nquiet =", Settings{}},
         ConfigCase{"color_invalid_later", "color = 10,20,30\ncolor = 1,2\ncolor = 256, 0, 0",
-                   with([](Settings& s) { s.color = {10, 20, 30}; })},
+                   with([](Settings& s) {
+                       s.color = {10, 20, 30};
+                   })},
         ConfigCase{"zenburn", "theme = ZenBurn", with([](Settings& s) {
                        s.theme = "ZenBurn";
                        s.color = k_zenburn_color;
@@ -138,7 +142,9 @@ INSTANTIATE_TEST_SUITE_P(
                    })},
         ConfigCase{"invalid_utf8_anywhere", "size = 128\nfont = \xFF\n", Settings{}},
         ConfigCase{"no_equals_and_unknown", "size 128\nwidth = 3\n=\n", Settings{}},
-        ConfigCase{"unicode_space_trimmed", "\xE3\x80\x80size\xC2\xA0=\xC2\xA0" "128\xE2\x80\xA8",
+        ConfigCase{"unicode_space_trimmed",
+                   "\xE3\x80\x80size\xC2\xA0=\xC2\xA0"
+                   "128\xE2\x80\xA8",
                    with([](Settings& s) { s.size = 128; })}),
     [](const auto& p) { return p.param.name; });
 

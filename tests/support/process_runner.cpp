@@ -28,7 +28,8 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
     std::vector<std::string> argv_store{program};
     argv_store.insert(argv_store.end(), options.args.begin(), options.args.end());
     std::vector<char*> argv;
-    for (auto& a : argv_store) argv.push_back(a.data());
+    for (auto& a : argv_store)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
 
     pid_t pid = ::fork();
@@ -63,7 +64,8 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
     }
 
     ProcessResult result;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeout_ms);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeout_ms);
     int out_fd = out_pipe[0], err_fd = err_pipe[0];
     char buf[8192];
     while (out_fd >= 0 || err_fd >= 0) {

@@ -9,17 +9,17 @@
 namespace glyphrain::test {
 
 struct ProcessOptions {
-    std::vector<std::string> args;                          // without the program name
+    std::vector<std::string> args;                         // without the program name
     std::map<std::string, std::optional<std::string>> env; // changes: a value sets, nullopt unsets
-    std::optional<std::string> input;                       // standard input; closed when absent
-    std::string cwd;                                        // working directory; inherited if empty
+    std::optional<std::string> input;                      // standard input; closed when absent
+    std::string cwd;                                       // working directory; inherited if empty
     int timeout_ms = 30000;
 };
 
 struct ProcessResult {
-    int status = -1;  // exit status, or 128 + signal number
-    std::string out;  // standard output
-    std::string err;  // standard error
+    int status = -1; // exit status, or 128 + signal number
+    std::string out; // standard output
+    std::string err; // standard error
     bool timed_out = false;
 };
 

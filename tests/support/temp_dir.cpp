@@ -11,7 +11,8 @@
 namespace glyphrain::test {
 
 TempDir::TempDir() {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/glyphrain-test-XXXXXX";
+    std::string pattern =
+        std::filesystem::temp_directory_path().string() + "/glyphrain-test-XXXXXX";
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
 }

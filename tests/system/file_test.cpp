@@ -24,7 +24,7 @@ TEST(ReadRegularFile, ReadsWholeFilesAndRejectsEverythingElse) {
     EXPECT_EQ(read_regular_file(dir.file("a")), std::string("x\0y", 3));
     EXPECT_EQ(read_regular_file(dir.file("empty")), "");
     EXPECT_FALSE(read_regular_file(dir.file("missing")));
-    EXPECT_FALSE(read_regular_file(dir.path()));      // a directory
+    EXPECT_FALSE(read_regular_file(dir.path()));       // a directory
     EXPECT_FALSE(read_regular_file(dir.file("fifo"))); // would block forever
     EXPECT_FALSE(read_regular_file("/dev/zero"));      // would never end
 }

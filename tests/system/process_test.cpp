@@ -29,8 +29,9 @@ TEST(RunAndCapture, FailsForNonZeroStatusSignalAndMissingProgram) {
 }
 
 TEST(RunAndCapture, DrainsLargeOutputOnBothStreams) {
-    auto out = run_and_capture({"sh", "-c", "head -c 300000 /dev/zero | tr '\\0' e >&2; "
-                                            "head -c 300000 /dev/zero | tr '\\0' o"});
+    auto out = run_and_capture({"sh", "-c",
+                                "head -c 300000 /dev/zero | tr '\\0' e >&2; "
+                                "head -c 300000 /dev/zero | tr '\\0' o"});
     ASSERT_TRUE(out);
     EXPECT_EQ(out->size(), 300000u);
 }

@@ -1,0 +1,26 @@
+// Process-level services of run mode: detaching, the SIGHUP reload flag and click commands.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "config/settings.hpp"
+
+namespace glyphrain {
+
+/// Forks: the parent prints "glyphRain: backgrounded (pid N)" unless quiet and exits 0; the
+/// child starts a new session and returns. A failed fork prints "glyphRain: fork failed" and
+/// exits 1.
+void detach_to_background(const Settings& settings);
+
+/// Installs the SIGHUP handler, which only raises the reload request flag.
+void install_reload_handler() noexcept;
+
+/// Takes the reload request flag and clears it in one atomic exchange.
+bool take_reload_request() noexcept;
+
+/// Starts `sh -c command` without waiting; an unset or empty command, or a failed start, does
+/// nothing.
+void run_click_command(const std::optional<std::string>& command) noexcept;
+
+} // namespace glyphrain
