@@ -33,7 +33,7 @@ test-sanitize: test-deps
 	@cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
 format:
-	@git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
+	@git ls-files "*.cpp" "*.hpp" | xargs clang-format -i
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
