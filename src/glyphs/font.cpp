@@ -1,0 +1,142 @@
+// Finding the font file, mapping it and handing it to FreeType.
+#include "glyphs/font.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+#include <fmt/core.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include "system/error.hpp"
+#include "system/process.hpp"
+#include "system/text.hpp"
+
+namespace glyphrain {
+namespace {
+
+struct FreeTypeErrorText {
+    int code;
+    const char* text;
+};
+
+// FreeType's own error list, expanded from its header: Debian builds the library without
+// FT_Error_String, so the readable texts come from here.
+// clang-format off
+#undef FTERRORS_H_
+#define FT_ERRORDEF(e, v, s) {v, s},
+#define FT_ERROR_START_LIST {
+#define FT_ERROR_END_LIST {0, nullptr}}
+constexpr FreeTypeErrorText k_freetype_errors[] =
+#include FT_ERRORS_H
+;
+// clang-format on
+
+std::string size_message(std::uint64_t size) {
+    return fmt::format("Font file too large ({} bytes, max {} bytes)", size, k_max_font_bytes);
+}
+
+/// The candidate path printed by one fc-match query, when it ran, succeeded and printed any.
+std::optional<std::string> query_fontconfig(std::string_view pattern) {
+    std::optional<std::string> out =
+        run_and_capture({"fc-match", "--format", "%{file}", std::string(pattern)});
+    if (!out) return std::nullopt;
+    std::string path(trim_white_space(decode_utf8_lossy(*out)));
+    if (path.empty()) return std::nullopt;
+    return path;
+}
+
+} // namespace
+
+std::string freetype_error_text(int error) {
+    if (const char* text = FT_Error_String(error)) return text;
+    for (const FreeTypeErrorText& entry : k_freetype_errors) {
+        if (entry.text && entry.code == FT_ERROR_BASE(error)) return entry.text;
+    }
+    return fmt::format("FreeType error {:#x}", error);
+}
+
+FontFile read_font_file(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return os_error_text(errno);
+    auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size > k_max_font_bytes) return size_message(size);
+    try {
+        MappedFile mapped(path);
+        // The file may have grown between the two looks; the cap holds for what was mapped.
+        if (mapped.bytes().size() > k_max_font_bytes) return size_message(mapped.bytes().size());
+        return mapped;
+    } catch (const SystemError& e) {
+        return std::string(e.what());
+    }
+}
+
+MappedFile find_font(const Settings& settings, std::span<const std::string_view> fallback_paths) {
+    if (settings.font) {
+        FontFile file = read_font_file(*settings.font);
+        if (auto* error = std::get_if<std::string>(&file))
+            throw AppError(fmt::format("Cannot read font '{}': {}", *settings.font, *error));
+        if (!settings.quiet) fmt::print(stderr, "glyphRain: using font {}\n", *settings.font);
+        return std::get<MappedFile>(std::move(file));
+    }
+    for (std::string_view pattern : k_font_queries) {
+        std::optional<std::string> path = query_fontconfig(pattern);
+        if (!path) continue;
+        FontFile file = read_font_file(*path);
+        if (auto* mapped = std::get_if<MappedFile>(&file)) {
+            if (!settings.quiet)
+                fmt::print(stderr, "glyphRain: using font {} (query: {})\n", *path, pattern);
+            return std::move(*mapped);
+        }
+    }
+    for (std::string_view fallback : fallback_paths) {
+        std::string path(fallback);
+        FontFile file = read_font_file(path);
+        if (auto* mapped = std::get_if<MappedFile>(&file)) {
+            if (!settings.quiet) fmt::print(stderr, "glyphRain: using font {}\n", path);
+            return std::move(*mapped);
+        }
+    }
+    throw AppError("No font found. Install a monospace font or use --font <path>");
+}
+
+void LoadedFont::LibraryFree::operator()(FT_LibraryRec_* library) const noexcept {
+    FT_Done_FreeType(library);
+}
+
+void LoadedFont::FaceFree::operator()(FT_FaceRec_* face) const noexcept {
+    FT_Done_Face(face);
+}
+
+LoadedFont::LoadedFont(MappedFile bytes) : m_bytes(std::move(bytes)) {
+    FT_Library library = nullptr;
+    if (FT_Error error = FT_Init_FreeType(&library))
+        throw AppError(fmt::format("Failed to parse font: {}", freetype_error_text(error)));
+    m_library.reset(library);
+
+    // An empty file maps to no memory at all; FreeType takes a null base for a bad argument, so
+    // it gets a valid address of zero length and reports what is wrong with the content instead.
+    static constexpr std::uint8_t k_nothing = 0;
+    std::span<const std::uint8_t> data = m_bytes.bytes();
+    const std::uint8_t* base = data.empty() ? &k_nothing : data.data();
+    FT_Face face = nullptr;
+    if (FT_Error error =
+            FT_New_Memory_Face(library, base, static_cast<FT_Long>(data.size()), 0, &face))
+        throw AppError(fmt::format("Failed to parse font: {}", freetype_error_text(error)));
+    m_face.reset(face);
+
+    // Bitmap-only formats (PCF, BDF, bitmap strikes) parse but have no outlines to scale, and a
+    // zero em square would make every scale infinite.
+    if (!FT_IS_SCALABLE(face)) throw AppError("Failed to parse font: no scalable outlines");
+    if (face->units_per_EM == 0) throw AppError("Failed to parse font: units per em is zero");
+}
+
+LoadedFont load_font(MappedFile bytes) {
+    return LoadedFont(std::move(bytes));
+}
+
+} // namespace glyphrain

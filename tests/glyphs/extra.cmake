@@ -1,0 +1,2 @@
+# The atlas tests compare against FreeType's own unmirrored rendering.
+target_link_libraries(glyphs_tests PRIVATE PkgConfig::FREETYPE)
