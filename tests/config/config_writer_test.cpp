@@ -1,0 +1,425 @@
+// The annotated text, its round trip through the reader, and the safe replacement on disk.
+#include "config/config_writer.hpp"
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.hpp"
+#include "system/error.hpp"
+
+namespace glyphrain {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string k_default_text = R"(# glyphRain configuration
+# See: glyphRain --help
+
+# Window size in pixels, 96 to 1024 (96 and 128 are the classic sizes)
+# size = 96
+
+# Frame interval in milliseconds (10-1000)
+# speed = 80
+
+# Percentage of columns active at once (1-100)
+# density = 75
+
+# Font file path (leave commented for auto-detect via fontconfig)
+# A CJK-capable font is preferred for Japanese characters
+# font = /path/to/font.ttf
+
+# Color theme: zenburn
+# theme =
+
+# Head color (R, G, B) )"
+                                   "\xE2\x80\x94"
+                                   R"( bright leading character
+# color = 180, 255, 180
+
+# Trail color (R, G, B) )"
+                                   "\xE2\x80\x94"
+                                   R"( fading trail characters
+# trail_color = 0, 200, 0
+
+# Left click command
+# left_click =
+
+# Middle click command (default: reload config)
+# middle_click =
+
+# Right click command
+# right_click =
+
+# Enable verbose output
+# verbose = false
+
+# Suppress informational output
+# quiet = false
+
+# Run in the background
+# background = true
+)";
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(text.substr(start, nl - start));
+    return lines;
+}
+
+std::vector<std::string> directory_entries(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t mode_of(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+TEST(RenderConfig, DefaultsGiveTheExactCommentedFile) {
+    const std::string text = render_config(Settings{});
+    EXPECT_EQ(text, k_default_text);
+    EXPECT_EQ(text.size(), 875u);
+    EXPECT_EQ(lines_of(text).size(), 42u);
+    EXPECT_TRUE(text.ends_with("# background = true\n"));
+}
+
+struct ActiveLineCase {
+    std::string name;
+    std::function<void(Settings&)> change;
+    std::size_t line; // 1-based line that changes
+    std::string expected;
+    friend void PrintTo(const ActiveLineCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ActiveLineTest : public ::testing::TestWithParam<ActiveLineCase> {};
+
+TEST_P(ActiveLineTest, OnlyTheChangedSettingBecomesActive) {
+    Settings settings;
+    GetParam().change(settings);
+    std::vector<std::string> lines = lines_of(render_config(settings));
+    std::vector<std::string> defaults = lines_of(k_default_text);
+    ASSERT_EQ(lines.size(), 42u);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i + 1 == GetParam().line)
+            EXPECT_EQ(lines[i], GetParam().expected);
+        else
+            EXPECT_EQ(lines[i], defaults[i]) << "line " << i + 1;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, ActiveLineTest,
+    ::testing::Values(
+        ActiveLineCase{"size", [](Settings& s) { s.size = 128; }, 5, "size = 128"},
+        ActiveLineCase{"speed", [](Settings& s) { s.speed = 1000; }, 8, "speed = 1000"},
+        ActiveLineCase{"density", [](Settings& s) { s.density = 1; }, 11, "density = 1"},
+        ActiveLineCase{"font", [](Settings& s) { s.font = "/f/a b.ttf"; }, 15, "font = /f/a b.ttf"},
+        ActiveLineCase{"empty_font", [](Settings& s) { s.font = ""; }, 15, "font = "},
+        ActiveLineCase{"theme", [](Settings& s) { s.theme = "solarized"; }, 18,
+                       "theme = solarized"},
+        ActiveLineCase{"empty_theme", [](Settings& s) { s.theme = ""; }, 18, "theme = "},
+        ActiveLineCase{"color",
+                       [](Settings& s) {
+                           s.color = {1, 2, 3};
+                       },
+                       21, "color = 1, 2, 3"},
+        ActiveLineCase{"trail_color",
+                       [](Settings& s) {
+                           s.trail_color = {255, 0, 0};
+                       },
+                       24, "trail_color = 255, 0, 0"},
+        // A default colour under the zenburn theme stays commented: reading back gives the theme's.
+        ActiveLineCase{"zenburn_default_colors", [](Settings& s) { s.theme = "zenburn"; }, 18,
+                       "theme = zenburn"},
+        ActiveLineCase{"left_click", [](Settings& s) { s.left_click = "xterm -e top"; }, 27,
+                       "left_click = xterm -e top"},
+        ActiveLineCase{"middle_click", [](Settings& s) { s.middle_click = "a=b \"q\""; }, 30,
+                       "middle_click = a=b \"q\""},
+        ActiveLineCase{"right_click", [](Settings& s) { s.right_click = "x"; }, 33,
+                       "right_click = x"},
+        ActiveLineCase{"verbose", [](Settings& s) { s.verbose = true; }, 36, "verbose = true"},
+        ActiveLineCase{"quiet", [](Settings& s) { s.quiet = true; }, 39, "quiet = true"},
+        ActiveLineCase{"background", [](Settings& s) { s.background = true; }, 42,
+                       "background = true"}),
+    [](const ::testing::TestParamInfo<ActiveLineCase>& param) { return param.param.name; });
+
+TEST(RenderConfig, ReadsBackToTheSameSettings) {
+    Settings s;
+    s.size = 1024;
+    s.speed = 10;
+    s.density = 100;
+    s.font = "/usr/share/fonts/日本語 font.ttf";
+    s.theme = "solarized";
+    s.color = {0, 0, 0};
+    s.trail_color = {255, 255, 255};
+    s.left_click = "xterm -e 'top'";
+    s.middle_click = "notify-send a=b";
+    s.right_click = "sh -c \"echo # not a comment\"";
+    s.verbose = s.quiet = s.background = true;
+    EXPECT_EQ(parse_config(render_config(s)), s);
+
+    Settings zen;
+    zen.theme = "ZenBurn";
+    zen.color = k_zenburn_color;
+    zen.trail_color = {1, 2, 3};
+    EXPECT_EQ(parse_config(render_config(zen)), zen);
+}
+
+TEST(AskYes, AcceptsOnlyTheFourSpellings) {
+    for (const char* yes : {"y", "Y", "yes", "YES"})
+        EXPECT_TRUE(ask_yes(yes)) << yes;
+    for (const char* no : {"", "Yes", "yES", "n", "no", "true", "1", " y", "yess"})
+        EXPECT_FALSE(ask_yes(no)) << no;
+}
+
+class WriteConfigTest : public ::testing::Test {
+  protected:
+    void SetUp() override { m_old_umask = ::umask(022); }
+    void TearDown() override { ::umask(m_old_umask); }
+
+    test::TempDir m_dir;
+    mode_t m_old_umask = 0;
+};
+
+TEST_F(WriteConfigTest, CreatesMissingDirectoriesAndFileUnderTheUmask) {
+    ::umask(027);
+    const std::string path = m_dir.file("a/b/glyphRain/config");
+    write_config(path, Settings{});
+    EXPECT_EQ(test::read_file(path), k_default_text);
+    EXPECT_EQ(mode_of(m_dir.file("a")), 0750u);
+    EXPECT_EQ(mode_of(m_dir.file("a/b/glyphRain")), 0750u);
+    EXPECT_EQ(mode_of(path), 0640u);
+    EXPECT_EQ(directory_entries(m_dir.file("a/b/glyphRain")), std::vector<std::string>{"config"});
+}
+
+TEST_F(WriteConfigTest, ReplacesAnExistingFileKeepingItsPermissionBits) {
+    const std::string path = m_dir.file("config");
+    test::write_file(path, "size = 512\n" + std::string(5000, '#'));
+    ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
+    Settings s;
+    s.size = 128;
+    write_config(path, s);
+    EXPECT_EQ(test::read_file(path), render_config(s));
+    EXPECT_EQ(mode_of(path), 0604u);
+    EXPECT_EQ(directory_entries(m_dir.path()), std::vector<std::string>{"config"});
+}
+
+TEST_F(WriteConfigTest, FollowsSymbolicLinksAndKeepsThem) {
+    fs::create_directories(m_dir.file("real"));
+    fs::create_directories(m_dir.file("links"));
+    test::write_file(m_dir.file("real/config"), "old");
+    ASSERT_EQ(::chmod(m_dir.file("real/config").c_str(), 0600), 0);
+    fs::create_symlink("../real/config", m_dir.file("links/hop"));
+    fs::create_symlink("hop", m_dir.file("links/config"));
+    // A dangling link is followed too: the file appears where it points.
+    fs::create_symlink("../real/fresh", m_dir.file("links/dangling"));
+
+    write_config(m_dir.file("links/config"), Settings{});
+    write_config(m_dir.file("links/dangling"), Settings{});
+
+    EXPECT_TRUE(fs::is_symlink(m_dir.file("links/config")));
+    EXPECT_TRUE(fs::is_symlink(m_dir.file("links/dangling")));
+    EXPECT_EQ(test::read_file(m_dir.file("real/config")), k_default_text);
+    EXPECT_EQ(test::read_file(m_dir.file("real/fresh")), k_default_text);
+    EXPECT_EQ(mode_of(m_dir.file("real/config")), 0600u);
+    EXPECT_EQ(directory_entries(m_dir.file("real")), (std::vector<std::string>{"config", "fresh"}));
+    EXPECT_EQ(directory_entries(m_dir.file("links")),
+              (std::vector<std::string>{"config", "dangling", "hop"}));
+}
+
+TEST_F(WriteConfigTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
+    const std::string path = m_dir.file("config");
+    test::write_file(path, "size = 512\n");
+    // A file size limit makes the write fail part-way, whatever the user's privileges.
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old_limit{};
+    ::getrlimit(RLIMIT_FSIZE, &old_limit);
+    rlimit small = old_limit;
+    small.rlim_cur = 100;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    int code = 0;
+    try {
+        write_config(path, Settings{});
+    } catch (const SystemError& e) {
+        code = e.code();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(code, EFBIG);
+    EXPECT_EQ(test::read_file(path), "size = 512\n");
+    EXPECT_EQ(directory_entries(m_dir.path()), std::vector<std::string>{"config"});
+}
+
+struct BadPathCase {
+    std::string name;
+    std::string relative; // under the temporary directory; "" means the empty path itself
+    int error;
+    friend void PrintTo(const BadPathCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class WriteConfigBadPathTest : public ::testing::TestWithParam<BadPathCase> {};
+
+TEST_P(WriteConfigBadPathTest, FailsWithTheSystemErrorAndCreatesNothing) {
+    test::TempDir dir;
+    test::write_file(dir.file("plain"), "x");
+    fs::create_directories(dir.file("sub"));
+    const std::string path = GetParam().relative.empty() ? "" : dir.file(GetParam().relative);
+    try {
+        write_config(path, Settings{});
+        ADD_FAILURE() << "no error for " << path;
+    } catch (const SystemError& e) {
+        EXPECT_EQ(e.code(), GetParam().error);
+    }
+    EXPECT_EQ(directory_entries(dir.path()), (std::vector<std::string>{"plain", "sub"}));
+    EXPECT_TRUE(directory_entries(dir.file("sub")).empty());
+    EXPECT_EQ(test::read_file(dir.file("plain")), "x");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WriteConfigBadPathTest,
+    ::testing::Values(BadPathCase{"file_in_the_way", "plain/glyphRain/config", ENOTDIR},
+                      BadPathCase{"file_as_parent", "plain/config", ENOTDIR},
+                      BadPathCase{"directory_target", "sub", EISDIR},
+                      BadPathCase{"trailing_slash", "new/", EISDIR},
+                      BadPathCase{"empty_path", "", ENOENT}),
+    [](const ::testing::TestParamInfo<BadPathCase>& param) { return param.param.name; });
+
+TEST(WriteConfig, WritesThroughPipesInsteadOfReplacingThem) {
+    test::TempDir dir;
+    const std::string path = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    // A reader must be there first, or opening the pipe for writing would wait for one.
+    int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    write_config(path, Settings{});
+    std::string received(2048, '\0');
+    ssize_t n = ::read(reader, received.data(), received.size());
+    ::close(reader);
+    received.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    EXPECT_EQ(received, k_default_text);
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"fifo"});
+}
+
+struct RefusedValueCase {
+    std::string name;
+    std::function<void(Settings&)> change;
+    std::string message;
+    friend void PrintTo(const RefusedValueCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class RefusedValueTest : public ::testing::TestWithParam<RefusedValueCase> {};
+
+TEST_P(RefusedValueTest, NamesTheSettingAndWritesNothing) {
+    test::TempDir dir;
+    const std::string path = dir.file("config");
+    test::write_file(path, "size = 512\n");
+    Settings s;
+    GetParam().change(s);
+    try {
+        write_config(path, s);
+        ADD_FAILURE() << "written";
+    } catch (const AppError& e) {
+        EXPECT_EQ(std::string(e.what()), GetParam().message);
+    }
+    EXPECT_EQ(test::read_file(path), "size = 512\n");
+    EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"config"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, RefusedValueTest,
+    ::testing::Values(
+        RefusedValueCase{"theme_line_feed",
+                         [](Settings& s) { s.theme = "x\nleft_click = rm -rf ~"; },
+                         "Refusing to write theme: the value contains a line break"},
+        RefusedValueCase{"font_carriage_return", [](Settings& s) { s.font = "/a.ttf\r"; },
+                         "Refusing to write font: the value contains a line break"},
+        RefusedValueCase{"left_click", [](Settings& s) { s.left_click = "a\nb"; },
+                         "Refusing to write left_click: the value contains a line break"},
+        RefusedValueCase{"middle_click", [](Settings& s) { s.middle_click = "\n"; },
+                         "Refusing to write middle_click: the value contains a line break"},
+        RefusedValueCase{"right_click", [](Settings& s) { s.right_click = "a\r\nb"; },
+                         "Refusing to write right_click: the value contains a line break"},
+        // Invalid UTF-8 would make the reader drop the whole file, every other setting with it.
+        RefusedValueCase{"font_not_utf8", [](Settings& s) { s.font = "/fonts/\xff.ttf"; },
+                         "Refusing to write font: the value is not valid UTF-8"}),
+    [](const ::testing::TestParamInfo<RefusedValueCase>& param) { return param.param.name; });
+
+struct MissingConfigCase {
+    std::string name;
+    bool exists;
+    bool quiet;
+    std::string expected_err; // {} stands for the path
+    bool expect_default_text;
+    friend void PrintTo(const MissingConfigCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class WriteDefaultConfigTest : public ::testing::TestWithParam<MissingConfigCase> {};
+
+TEST_P(WriteDefaultConfigTest, WritesOnlyWhenMissingAndReports) {
+    test::TempDir dir;
+    const std::string path = dir.file("glyphRain/config");
+    if (GetParam().exists) {
+        fs::create_directories(dir.file("glyphRain"));
+        test::write_file(path, "size = 512\n");
+    }
+    Settings s;
+    s.quiet = GetParam().quiet;
+    ::testing::internal::CaptureStderr();
+    write_default_config_if_missing({"glyphRain", "--config", path}, s);
+    std::string err = ::testing::internal::GetCapturedStderr();
+
+    std::string expected = GetParam().expected_err;
+    if (auto at = expected.find("{}"); at != std::string::npos) expected.replace(at, 2, path);
+    EXPECT_EQ(err, expected);
+    EXPECT_EQ(test::read_file(path),
+              GetParam().expect_default_text ? render_config(s) : "size = 512\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WriteDefaultConfigTest,
+    ::testing::Values(MissingConfigCase{"missing", false, false,
+                                        "glyphRain: wrote default config to {}\n", true},
+                      MissingConfigCase{"missing_quiet", false, true, "", true},
+                      MissingConfigCase{"present", true, false, "", false}),
+    [](const ::testing::TestParamInfo<MissingConfigCase>& param) { return param.param.name; });
+
+TEST(WriteDefaultConfig, ReportsFailuresEvenWhenQuiet) {
+    test::TempDir dir;
+    test::write_file(dir.file("glyphRain"), "a plain file where the directory should be");
+    Settings s;
+    s.quiet = true;
+    ::testing::internal::CaptureStderr();
+    write_default_config_if_missing({"glyphRain", "--config", dir.file("glyphRain/config")}, s);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "glyphRain: failed to write config: " + os_error_text(ENOTDIR) + "\n");
+
+    s.theme = "a\nb";
+    ::testing::internal::CaptureStderr();
+    write_default_config_if_missing({"glyphRain", "--config", dir.file("new")}, s);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "glyphRain: failed to write config: Refusing to write theme: the value contains a "
+              "line break\n");
+    EXPECT_FALSE(test::file_exists(dir.file("new")));
+}
+
+} // namespace
+} // namespace glyphrain
