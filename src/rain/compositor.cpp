@@ -1,2 +1,260 @@
-// Placeholder until the compositor lands.
+// The frame compositor: clear, glyph cells shaded by their fade, then the sunken bevel.
 #include "rain/compositor.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+
+namespace glyphrain {
+
+namespace {
+
+constexpr BevelColors k_default_bevel{{30, 30, 30}, {55, 55, 55}, {120, 120, 120}, {160, 160, 160}};
+constexpr BevelColors k_zenburn_bevel{{35, 32, 28}, {60, 55, 48}, {130, 118, 100}, {160, 145, 125}};
+
+// Bit positions of red, green and blue in a pixel word whose bytes in memory follow the server's
+// byte order (B, G, R, 0 or 0, R, G, B) on this host.
+struct ChannelShifts {
+    unsigned r, g, b;
+};
+
+constexpr ChannelShifts channel_shifts(bool lsb_first) noexcept {
+    const bool little_host = std::endian::native == std::endian::little;
+    return lsb_first == little_host ? ChannelShifts{16, 8, 0} : ChannelShifts{8, 16, 24};
+}
+
+// A channel value already in 0..255 after clamping, truncated toward zero.
+inline std::uint32_t clamp_channel(float value) noexcept {
+    return static_cast<std::uint32_t>(
+        static_cast<std::int32_t>(std::min(std::max(value, 0.0f), 255.0f)));
+}
+
+// The cell's colour as floats, with where each channel goes in the word.
+struct CellPaint {
+    float fade;
+    float r, g, b;
+    ChannelShifts shifts;
+};
+
+// cov / 255 for every coverage byte, computed at compile time with the same IEEE division.
+constexpr std::array<float, 256> k_coverage_fraction = [] {
+    std::array<float, 256> fractions{};
+    for (std::size_t cov = 0; cov < fractions.size(); ++cov)
+        fractions[cov] = static_cast<float>(cov) / 255.0f;
+    return fractions;
+}();
+
+// w = (cov / 255) * fade, then each channel w * c, clamped and truncated: the one shading rule.
+inline std::uint32_t shade_pixel(std::size_t cov, const CellPaint& paint) noexcept {
+    const float w = k_coverage_fraction[cov] * paint.fade;
+    return (clamp_channel(w * paint.r) << paint.shifts.r) |
+           (clamp_channel(w * paint.g) << paint.shifts.g) |
+           (clamp_channel(w * paint.b) << paint.shifts.b);
+}
+
+// From this many visible bitmap pixels on, shading all 256 levels once (a loop the compiler
+// vectorizes) and then copying words is cheaper than shading every inked pixel.
+constexpr std::int64_t k_table_min_pixels = 256;
+
+using ShadeTable = std::array<std::uint32_t, 256>;
+
+void fill_shade_table(ShadeTable& table, const CellPaint& paint) noexcept {
+    for (std::size_t cov = 0; cov < table.size(); ++cov)
+        table[cov] = shade_pixel(cov, paint);
+}
+
+// Coverage 0 keeps the old word; selecting instead of branching avoids mispredictions at the
+// anti-aliased edges and writes the same pixels.
+inline void copy_row(const std::uint8_t* coverage, std::uint32_t* dst, std::int64_t count,
+                     const ShadeTable& table) noexcept {
+    for (std::int64_t i = 0; i < count; ++i) {
+        const std::uint8_t cov = coverage[i];
+        const std::uint32_t old = dst[i];
+        dst[i] = cov != 0 ? table[cov] : old;
+    }
+}
+
+inline void shade_row(const std::uint8_t* coverage, std::uint32_t* dst, std::int64_t count,
+                      const CellPaint& paint) noexcept {
+    for (std::int64_t i = 0; i < count; ++i)
+        if (coverage[i] != 0) dst[i] = shade_pixel(coverage[i], paint);
+}
+
+// One channel of a bevel ring: outer + (inner - outer) * t, clamped and truncated.
+inline std::uint8_t mix_channel(std::uint8_t outer, std::uint8_t inner, float t) noexcept {
+    const float value =
+        static_cast<float>(outer) + (static_cast<float>(inner) - static_cast<float>(outer)) * t;
+    return static_cast<std::uint8_t>(std::min(std::max(value, 0.0f), 255.0f));
+}
+
+Rgb mix(Rgb outer, Rgb inner, float t) noexcept {
+    return {mix_channel(outer.r, inner.r, t), mix_channel(outer.g, inner.g, t),
+            mix_channel(outer.b, inner.b, t)};
+}
+
+// Writes pixel over the inclusive ranges [x_first, x_last] x [y_first, y_last], clipped.
+void fill_rect(FrameBuffer& buffer, std::int64_t x_first, std::int64_t x_last, std::int64_t y_first,
+               std::int64_t y_last, std::uint32_t pixel) noexcept {
+    const auto width = static_cast<std::int64_t>(buffer.width());
+    const auto height = static_cast<std::int64_t>(buffer.height());
+    x_first = std::max<std::int64_t>(x_first, 0);
+    y_first = std::max<std::int64_t>(y_first, 0);
+    x_last = std::min(x_last, width - 1);
+    y_last = std::min(y_last, height - 1);
+    for (std::int64_t y = y_first; y <= y_last; ++y)
+        for (std::int64_t x = x_first; x <= x_last; ++x)
+            buffer.pixels()[static_cast<std::size_t>(y * width + x)] = pixel;
+}
+
+} // namespace
+
+FrameBuffer::FrameBuffer(std::size_t width, std::size_t height)
+    : m_width(width), m_height(height), m_pixels(width * height, 0) {}
+
+BevelColors bevel_colors_for(const std::optional<std::string>& theme) noexcept {
+    return theme && is_zenburn(*theme) ? k_zenburn_bevel : k_default_bevel;
+}
+
+GridOffsets grid_offsets(std::size_t width, std::size_t height, std::size_t cols, std::size_t rows,
+                         const GlyphAtlas& atlas) noexcept {
+    const std::size_t used_width = cols * atlas.cell_width;
+    const std::int64_t used_height =
+        static_cast<std::int64_t>(rows) * static_cast<std::int64_t>(atlas.cell_height);
+    GridOffsets offsets;
+    if (used_width <= width) offsets.x = (width - used_width) / 2;
+    if (used_height >= 0 && static_cast<std::size_t>(used_height) <= height)
+        offsets.y = (height - static_cast<std::size_t>(used_height)) / 2;
+    return offsets;
+}
+
+float trail_fade(std::int32_t d, std::int32_t length) noexcept {
+    const float ratio = static_cast<float>(d) / static_cast<float>(length);
+    return std::cbrt(1.0f - ratio) * 0.8f + 0.2f;
+}
+
+std::uint32_t pack_pixel(Rgb color, bool lsb_first) noexcept {
+    const ChannelShifts shifts = channel_shifts(lsb_first);
+    return std::uint32_t{color.r} << shifts.r | std::uint32_t{color.g} << shifts.g |
+           std::uint32_t{color.b} << shifts.b;
+}
+
+void draw_cell(FrameBuffer& buffer, const GlyphAtlas& atlas, std::size_t glyph, std::size_t col,
+               std::size_t row, float fade, Rgb color, bool lsb_first,
+               GridOffsets offsets) noexcept {
+    if (glyph >= atlas.glyphs.size()) return;
+    const GlyphBitmap& bitmap = atlas.glyphs[glyph];
+    if (bitmap.width == 0 || bitmap.height == 0) return;
+    if (bitmap.coverage.size() < bitmap.width * bitmap.height) return;
+
+    // 64-bit arithmetic gives the same placement as 32-bit for every real atlas, without overflow.
+    const std::int64_t x0 =
+        static_cast<std::int64_t>(offsets.x) +
+        static_cast<std::int64_t>(col) * static_cast<std::int64_t>(atlas.cell_width) + bitmap.xmin;
+    const std::int64_t y0 =
+        static_cast<std::int64_t>(offsets.y) +
+        static_cast<std::int64_t>(row) * static_cast<std::int64_t>(atlas.cell_height) +
+        atlas.ascent - bitmap.ymin - static_cast<std::int64_t>(bitmap.height) + 1;
+
+    // Clip once to the bitmap columns [i0, i1) and rows [j0, j1) that land inside the buffer.
+    const auto width = static_cast<std::int64_t>(buffer.width());
+    const auto bitmap_width = static_cast<std::int64_t>(bitmap.width);
+    const std::int64_t i0 = std::max<std::int64_t>(0, -x0);
+    const std::int64_t i1 = std::min(bitmap_width, width - x0);
+    const std::int64_t j0 = std::max<std::int64_t>(0, -y0);
+    const std::int64_t j1 = std::min(static_cast<std::int64_t>(bitmap.height),
+                                     static_cast<std::int64_t>(buffer.height()) - y0);
+    if (i0 >= i1 || j0 >= j1) return;
+
+    const CellPaint paint{fade, static_cast<float>(color.r), static_cast<float>(color.g),
+                          static_cast<float>(color.b), channel_shifts(lsb_first)};
+    const auto src_row = [&](std::int64_t j) {
+        return bitmap.coverage.data() + j * bitmap_width + i0;
+    };
+    const auto dst_row = [&](std::int64_t j) {
+        return buffer.pixels().data() + (y0 + j) * width + x0 + i0;
+    };
+    if ((i1 - i0) * (j1 - j0) >= k_table_min_pixels) {
+        ShadeTable table;
+        fill_shade_table(table, paint);
+        for (std::int64_t j = j0; j < j1; ++j)
+            copy_row(src_row(j), dst_row(j), i1 - i0, table);
+    } else {
+        for (std::int64_t j = j0; j < j1; ++j)
+            shade_row(src_row(j), dst_row(j), i1 - i0, paint);
+    }
+}
+
+void draw_bevel(FrameBuffer& buffer, bool lsb_first, const BevelColors& colors) noexcept {
+    constexpr std::size_t rings = k_bevel_rings;
+    std::array<std::uint32_t, rings> shadow{}, light{};
+    for (std::size_t ring = 0; ring < rings; ++ring) {
+        const float t = static_cast<float>(ring) / 3.0f;
+        shadow[ring] = pack_pixel(mix(colors.shadow_outer, colors.shadow_inner, t), lsb_first);
+        light[ring] = pack_pixel(mix(colors.light_outer, colors.light_inner, t), lsb_first);
+    }
+
+    const std::size_t w = buffer.width(), h = buffer.height();
+    if (w < 2 * rings || h < 2 * rings) {
+        // Rings overlap in a buffer this small: draw the edges one by one in their order, which
+        // leaves the top-right and bottom-left corners light.
+        const auto right = static_cast<std::int64_t>(w) - 1;
+        const auto bottom = static_cast<std::int64_t>(h) - 1;
+        for (std::size_t ring = 0; ring < rings; ++ring) {
+            const auto i = static_cast<std::int64_t>(ring);
+            fill_rect(buffer, i, right - i, i, i, shadow[ring]);
+            fill_rect(buffer, i, i, i, bottom - i, shadow[ring]);
+            fill_rect(buffer, i, right - i, bottom - i, bottom - i, light[ring]);
+            fill_rect(buffer, right - i, right - i, i, bottom - i, light[ring]);
+        }
+        return;
+    }
+
+    // Otherwise the rings are disjoint and the same result is written row by row, touching each
+    // row once: left edges shadow, right edges light, and the top (shadow) or bottom (light) edge
+    // across the middle of the first and last rows.
+    for (std::size_t y = 0; y < h; ++y) {
+        std::uint32_t* row = buffer.pixels().data() + y * w;
+        const bool top = y < rings;
+        const bool bottom = y >= h - rings;
+        const std::size_t outer = top ? y : bottom ? h - 1 - y : rings;
+        for (std::size_t x = 0; x < outer; ++x) {
+            row[x] = shadow[x];
+            row[w - 1 - x] = light[x];
+        }
+        if (top) {
+            std::fill(row + outer, row + w - 1 - outer, shadow[outer]);
+            row[w - 1 - outer] = light[outer];
+        } else if (bottom) {
+            std::fill(row + outer, row + w - outer, light[outer]);
+        }
+    }
+}
+
+void compose_frame(FrameBuffer& buffer, const RainState& rain, const GlyphAtlas& atlas,
+                   const Settings& settings, bool lsb_first) noexcept {
+    std::ranges::fill(buffer.bytes(), std::uint8_t{0});
+    const GridOffsets offsets =
+        grid_offsets(buffer.width(), buffer.height(), rain.cols(), rain.rows(), atlas);
+    const auto rows = static_cast<std::int32_t>(rain.rows());
+    const std::size_t cols = rain.cols();
+
+    for (std::size_t col = 0; col < cols; ++col) {
+        const RainColumn& column = rain.columns()[col];
+        if (!column.active) continue;
+        // The drop covers rows head - length to head; only those on the grid are drawn.
+        const std::int32_t first = std::max(0, column.head - column.length);
+        const std::int32_t last = std::min(rows - 1, column.head);
+        for (std::int32_t row = first; row <= last; ++row) {
+            const std::int32_t d = column.head - row;
+            const bool is_head = d == 0;
+            const float fade = is_head ? 1.0f : trail_fade(d, column.length);
+            const auto r = static_cast<std::size_t>(row);
+            draw_cell(buffer, atlas, rain.grid()[r * cols + col], col, r, fade,
+                      is_head ? settings.color : settings.trail_color, lsb_first, offsets);
+        }
+    }
+    draw_bevel(buffer, lsb_first, bevel_colors_for(settings.theme));
+}
+
+} // namespace glyphrain

@@ -1,9 +1,12 @@
 // Composition of one frame into a client-side pixel buffer in the X server's byte order.
+// Works on plain memory only, so every pixel can be checked without a display.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "config/settings.hpp"
@@ -18,26 +21,60 @@ class FrameBuffer {
     FrameBuffer(std::size_t width, std::size_t height);
     std::size_t width() const noexcept { return m_width; }
     std::size_t height() const noexcept { return m_height; }
-    std::span<std::uint8_t> bytes() noexcept { return m_bytes; }
-    std::span<const std::uint8_t> bytes() const noexcept { return m_bytes; }
+    std::span<std::uint8_t> bytes() noexcept {
+        return {reinterpret_cast<std::uint8_t*>(m_pixels.data()), m_pixels.size() * 4};
+    }
+    std::span<const std::uint8_t> bytes() const noexcept {
+        return {reinterpret_cast<const std::uint8_t*>(m_pixels.data()), m_pixels.size() * 4};
+    }
+    /// The same memory as whole pixels, each word already in the server's byte order.
+    std::span<std::uint32_t> pixels() noexcept { return m_pixels; }
 
   private:
     std::size_t m_width;
     std::size_t m_height;
-    std::vector<std::uint8_t> m_bytes;
+    std::vector<std::uint32_t> m_pixels; // words keep the rows aligned for whole-pixel stores
 };
 
 struct BevelColors {
     Rgb shadow_outer, shadow_inner, light_inner, light_outer;
 };
 
+/// Width of the sunken frame drawn around the window, in pixels.
+inline constexpr std::size_t k_bevel_rings = 4;
+
 /// The bevel colours for a theme name (zenburn or the default grey).
 BevelColors bevel_colors_for(const std::optional<std::string>& theme) noexcept;
+
+/// Top-left corner of the cell grid, which is centred in the window.
+struct GridOffsets {
+    std::size_t x = 0;
+    std::size_t y = 0;
+};
+
+/// (width - cols * cell_width) / 2 and the same vertically; 0 where the grid would not fit.
+GridOffsets grid_offsets(std::size_t width, std::size_t height, std::size_t cols, std::size_t rows,
+                         const GlyphAtlas& atlas) noexcept;
+
+/// Brightness of the trail cell d rows behind the head (1 <= d <= length): falls slowly, then
+/// steeply, ending at exactly 0.2 on the last cell. Single precision throughout.
+float trail_fade(std::int32_t d, std::int32_t length) noexcept;
+
+/// One pixel as a word whose bytes in memory are B, G, R, 0 for LSBFirst servers and 0, R, G, B
+/// otherwise, ready to be copied into the buffer.
+std::uint32_t pack_pixel(Rgb color, bool lsb_first) noexcept;
 
 /// Clears the buffer, draws every active column's drop, then the bevel. Allocates nothing.
 void compose_frame(FrameBuffer& buffer, const RainState& rain, const GlyphAtlas& atlas,
                    const Settings& settings, bool lsb_first) noexcept;
 
+/// Copies one glyph into cell (col, row), its coverage scaled by fade in color, clipped to the
+/// buffer; coverage 0 leaves the pixel as it was. An unknown glyph index draws nothing.
+void draw_cell(FrameBuffer& buffer, const GlyphAtlas& atlas, std::size_t glyph, std::size_t col,
+               std::size_t row, float fade, Rgb color, bool lsb_first,
+               GridOffsets offsets) noexcept;
+
+/// Draws the four rings of the frame: top and left in shadow, bottom and right in light.
 void draw_bevel(FrameBuffer& buffer, bool lsb_first, const BevelColors& colors) noexcept;
 
 } // namespace glyphrain

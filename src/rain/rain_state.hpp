@@ -1,4 +1,5 @@
 // The falling-glyph simulation: one generator, one drop per column, a grid of glyph indices.
+// Every random draw happens in a fixed order, so a seed and a grid size determine every frame.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,15 @@ struct Xorshift64 {
     std::uint64_t next_u64() noexcept;
 };
 
+/// Seed used when the clock reads exactly the epoch, since a zero state would never change.
+inline constexpr std::uint64_t k_epoch_seed = 0xDEADBEEF;
+/// Seed used when the clock reads a time before the epoch.
+inline constexpr std::uint64_t k_pre_epoch_seed = 12345;
+
+/// The seed for a real-time clock reading in timespec form (nanos in 0..999999999, seconds
+/// negative before the epoch): nanoseconds since the epoch, wrapping, with the two special seeds.
+std::uint64_t seed_from_time(std::int64_t seconds, std::int64_t nanos) noexcept;
+
 /// Nanoseconds since the epoch (wrapping), 0xDEADBEEF for exactly the epoch, 12345 before it.
 std::uint64_t seed_from_clock() noexcept;
 
@@ -23,7 +33,7 @@ struct RainColumn {
     bool active = false;
 };
 
-/// Restarts one column above the top: two draws from rng.
+/// Restarts one column above the top: two draws from rng. rows must be at least 2.
 void reset_column(RainColumn& column, Xorshift64& rng, std::size_t rows) noexcept;
 
 /// Restart threshold: (density * cols + 50) / 100 in 32 bits, at least 1.
@@ -31,7 +41,8 @@ std::uint32_t active_target(std::uint32_t density, std::size_t cols) noexcept;
 
 class RainState {
   public:
-    /// Fills the grid and places every column; needs at least two rows.
+    /// Fills the grid and places every column. Throws AppError for fewer than two rows or no
+    /// glyphs, where the column arithmetic would divide by zero. A zero seed counts as 0xDEADBEEF.
     RainState(std::size_t cols, std::size_t rows, std::size_t glyph_count, std::uint64_t seed);
 
     /// One frame; density is the current setting, 1 to 100. Allocates nothing.

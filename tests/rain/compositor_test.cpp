@@ -1,0 +1,416 @@
+// The frame compositor: pixel format, fades, shading, placement, clipping, drops and the bevel.
+#include "rain/compositor.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace glyphrain {
+namespace {
+
+constexpr Rgb k_black{0, 0, 0};
+constexpr Rgb k_white{255, 255, 255};
+
+GlyphBitmap make_bitmap(std::size_t width, std::size_t height, std::vector<std::uint8_t> coverage,
+                        std::int32_t xmin = 0, std::int32_t ymin = 0) {
+    GlyphBitmap bitmap;
+    bitmap.coverage = std::move(coverage);
+    bitmap.width = width;
+    bitmap.height = height;
+    bitmap.xmin = xmin;
+    bitmap.ymin = ymin;
+    return bitmap;
+}
+
+GlyphBitmap solid_bitmap(std::size_t width, std::size_t height, std::int32_t xmin = 0,
+                         std::int32_t ymin = 0) {
+    return make_bitmap(width, height, std::vector<std::uint8_t>(width * height, 255), xmin, ymin);
+}
+
+GlyphAtlas make_atlas(std::vector<GlyphBitmap> glyphs, std::size_t cell_width,
+                      std::ptrdiff_t cell_height, std::int32_t ascent) {
+    GlyphAtlas atlas;
+    atlas.glyphs = std::move(glyphs);
+    atlas.cell_width = cell_width;
+    atlas.cell_height = cell_height;
+    atlas.ascent = ascent;
+    return atlas;
+}
+
+std::array<std::uint8_t, 4> raw_pixel(const FrameBuffer& buffer, std::size_t x, std::size_t y) {
+    const auto* p = buffer.bytes().data() + (y * buffer.width() + x) * 4;
+    return {p[0], p[1], p[2], p[3]};
+}
+
+// Decodes a pixel; the padding byte must be 0 in either order.
+Rgb read_pixel(const FrameBuffer& buffer, std::size_t x, std::size_t y, bool lsb_first) {
+    const auto b = raw_pixel(buffer, x, y);
+    EXPECT_EQ(lsb_first ? b[3] : b[0], 0) << x << "," << y;
+    return lsb_first ? Rgb{b[2], b[1], b[0]} : Rgb{b[1], b[2], b[3]};
+}
+
+// The shading rule written out directly, as the reference for the compositor's faster path.
+Rgb reference_shade(std::uint8_t cov, float fade, Rgb color) {
+    const float w = (static_cast<float>(cov) / 255.0f) * fade;
+    const auto channel = [w](std::uint8_t c) {
+        return static_cast<std::uint8_t>(std::clamp(w * static_cast<float>(c), 0.0f, 255.0f));
+    };
+    return {channel(color.r), channel(color.g), channel(color.b)};
+}
+
+std::string to_text(Rgb c) {
+    return std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b);
+}
+
+TEST(TrailFade, FallsSlowlyThenSteeplyToExactlyOneFifth) {
+    const float expected[] = {0.965f, 0.927f, 0.884f, 0.835f, 0.777f, 0.704f, 0.6f, 0.2f};
+    for (std::int32_t d = 1; d <= 8; ++d)
+        EXPECT_NEAR(trail_fade(d, 8), expected[d - 1], 0.0005f) << d;
+    for (std::int32_t length = 1; length <= 300; ++length) {
+        EXPECT_EQ(trail_fade(length, length), 0.2f) << length;
+        for (std::int32_t d = 2; d <= length; ++d)
+            ASSERT_LT(trail_fade(d, length), trail_fade(d - 1, length)) << d << "/" << length;
+    }
+}
+
+// The product is rounded to single precision before the sum, as in the unfused formula; the
+// volatile keeps a compiler from fusing the two into one multiply-add.
+TEST(TrailFade, IsTheUnfusedSinglePrecisionFormula) {
+    for (std::int32_t length = 1; length <= 64; ++length)
+        for (std::int32_t d = 1; d <= length; ++d) {
+            const float root = std::cbrt(1.0f - static_cast<float>(d) / static_cast<float>(length));
+            volatile float scaled = root * 0.8f;
+            const float expected = scaled + 0.2f;
+            ASSERT_EQ(trail_fade(d, length), expected) << d << "/" << length;
+        }
+}
+
+std::vector<float> sample_fades() {
+    std::vector<float> fades{1.0f, 0.5f, 0.999f, 0.2f, 0.0f};
+    for (std::int32_t length = 1; length <= 16; ++length)
+        for (std::int32_t d = 1; d <= length; ++d)
+            fades.push_back(trail_fade(d, length));
+    return fades;
+}
+
+const Rgb k_sample_colors[] = {{180, 255, 180}, {0, 200, 0}, {220, 193, 153}, {180, 158, 125},
+                               {255, 255, 255}, {1, 2, 3},   {0, 0, 0},       {254, 127, 129}};
+
+// Every coverage level, every sample fade and colour, both byte orders: a large glyph (drawn
+// through a per-cell table) and small ones (shaded pixel by pixel) must match the direct rule.
+TEST(DrawCell, ShadingIsBitIdenticalToTheDirectRule) {
+    std::vector<std::uint8_t> all_levels(256);
+    for (std::size_t i = 0; i < 256; ++i)
+        all_levels[i] = static_cast<std::uint8_t>(i);
+    const GlyphAtlas large = make_atlas({make_bitmap(16, 16, all_levels)}, 16, 16, 15);
+    std::vector<GlyphBitmap> strips;
+    for (std::size_t k = 0; k < 32; ++k)
+        strips.push_back(make_bitmap(
+            8, 1,
+            std::vector<std::uint8_t>(all_levels.begin() + 8 * k, all_levels.begin() + 8 * k + 8)));
+    const GlyphAtlas small = make_atlas(std::move(strips), 8, 1, 0);
+
+    FrameBuffer large_buffer(16, 16);
+    FrameBuffer small_buffer(256, 1);
+    std::size_t mismatches = 0;
+    for (const float fade : sample_fades())
+        for (const Rgb color : k_sample_colors)
+            for (const bool lsb : {true, false}) {
+                std::ranges::fill(large_buffer.bytes(), std::uint8_t{0});
+                draw_cell(large_buffer, large, 0, 0, 0, fade, color, lsb, {});
+                for (std::size_t k = 0; k < 32; ++k)
+                    draw_cell(small_buffer, small, k, k, 0, fade, color, lsb, {});
+                for (std::size_t cov = 0; cov < 256; ++cov) {
+                    const Rgb expected =
+                        reference_shade(static_cast<std::uint8_t>(cov), fade, color);
+                    const Rgb from_table = read_pixel(large_buffer, cov % 16, cov / 16, lsb);
+                    const Rgb direct = read_pixel(small_buffer, cov, 0, lsb);
+                    if (from_table != expected || direct != expected) {
+                        if (++mismatches < 5)
+                            ADD_FAILURE() << "cov " << cov << " fade " << fade << " colour "
+                                          << to_text(color) << ": " << to_text(from_table) << " / "
+                                          << to_text(direct) << " vs " << to_text(expected);
+                    }
+                }
+            }
+    EXPECT_EQ(mismatches, 0u);
+}
+
+TEST(DrawCell, LastTrailCellAtHalfCoverage) {
+    const GlyphAtlas atlas = make_atlas({make_bitmap(1, 1, {128})}, 1, 1, 0);
+    FrameBuffer buffer(1, 1);
+    draw_cell(buffer, atlas, 0, 0, 0, trail_fade(8, 8), k_default_trail_color, true, {});
+    EXPECT_EQ(read_pixel(buffer, 0, 0, true), (Rgb{0, 20, 0}));
+}
+
+// x0 = offset + col * cell_width + xmin; y0 = offset + row * cell_height + ascent - ymin - h + 1.
+TEST(DrawCell, PlacesTheBitmapFromItsOffsetsAndTheAscent) {
+    const std::vector<std::uint8_t> coverage{10, 20, 30, 40, 50, 60};
+    const GlyphAtlas atlas = make_atlas({make_bitmap(3, 2, coverage, -1, -1)}, 4, 5, 3);
+    FrameBuffer buffer(32, 32);
+    draw_cell(buffer, atlas, 0, 1, 2, 1.0f, k_white, true, {5, 6});
+    const std::size_t x0 = 5 + 4 - 1, y0 = 6 + 10 + 3 + 1 - 2 + 1;
+    std::size_t lit = 0;
+    for (std::size_t y = 0; y < 32; ++y)
+        for (std::size_t x = 0; x < 32; ++x) {
+            const Rgb pixel = read_pixel(buffer, x, y, true);
+            const bool inside = x >= x0 && x < x0 + 3 && y >= y0 && y < y0 + 2;
+            if (inside) {
+                const std::uint8_t cov = coverage[(y - y0) * 3 + (x - x0)];
+                EXPECT_EQ(pixel, reference_shade(cov, 1.0f, k_white)) << x << "," << y;
+            } else {
+                EXPECT_EQ(pixel, k_black) << x << "," << y;
+            }
+            lit += pixel != k_black ? 1 : 0;
+        }
+    EXPECT_EQ(lit, 6u);
+}
+
+struct ClipCase {
+    std::size_t buffer_width, buffer_height;
+    std::int32_t x0, y0;
+    std::size_t glyph_width, glyph_height;
+};
+
+class Clipping : public ::testing::TestWithParam<ClipCase> {};
+
+TEST_P(Clipping, WritesExactlyThePixelsInsideTheBuffer) {
+    const ClipCase& c = GetParam();
+    const auto h = static_cast<std::int32_t>(c.glyph_height);
+    // With zero offsets and ascent, y0 = -ymin - h + 1.
+    const GlyphAtlas atlas =
+        make_atlas({solid_bitmap(c.glyph_width, c.glyph_height, c.x0, 1 - h - c.y0)}, 1, 1, 0);
+    FrameBuffer buffer(c.buffer_width, c.buffer_height);
+    draw_cell(buffer, atlas, 0, 0, 0, 1.0f, k_white, false, {});
+    for (std::size_t y = 0; y < c.buffer_height; ++y)
+        for (std::size_t x = 0; x < c.buffer_width; ++x) {
+            const auto xi = static_cast<std::int32_t>(x), yi = static_cast<std::int32_t>(y);
+            const bool inside = xi >= c.x0 &&
+                                xi < c.x0 + static_cast<std::int32_t>(c.glyph_width) &&
+                                yi >= c.y0 && yi < c.y0 + h;
+            EXPECT_EQ(read_pixel(buffer, x, y, false), inside ? k_white : k_black) << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Edges, Clipping,
+                         ::testing::Values(ClipCase{6, 5, -2, 1, 4, 4}, ClipCase{6, 5, 4, 1, 4, 4},
+                                           ClipCase{6, 5, 1, -2, 4, 4}, ClipCase{6, 5, 1, 3, 4, 4},
+                                           ClipCase{6, 5, -1, -1, 8, 8},
+                                           ClipCase{6, 5, -3, -3, 4, 4}, ClipCase{6, 5, 5, 4, 4, 4},
+                                           ClipCase{6, 5, -4, 0, 4, 4}, ClipCase{6, 5, 6, 0, 4, 4},
+                                           ClipCase{6, 5, 0, 5, 4, 4}, ClipCase{6, 5, 0, -4, 4, 4},
+                                           // Large enough for the per-cell table.
+                                           ClipCase{20, 18, -5, 3, 16, 16},
+                                           ClipCase{20, 18, 6, 5, 16, 16},
+                                           ClipCase{20, 18, -5, -3, 16, 16},
+                                           ClipCase{20, 18, 2, 1, 16, 16}));
+
+TEST(DrawCell, CoverageZeroKeepsEarlierPixelsAndInkOverwrites) {
+    const GlyphAtlas atlas =
+        make_atlas({solid_bitmap(3, 1), make_bitmap(3, 1, {0, 255, 255})}, 2, 1, 0);
+    FrameBuffer buffer(5, 1);
+    draw_cell(buffer, atlas, 0, 0, 0, 1.0f, {255, 0, 0}, true, {});
+    draw_cell(buffer, atlas, 1, 1, 0, 1.0f, {0, 0, 255}, true, {});
+    EXPECT_EQ(read_pixel(buffer, 2, 0, true), (Rgb{255, 0, 0}));
+    EXPECT_EQ(read_pixel(buffer, 3, 0, true), (Rgb{0, 0, 255}));
+    draw_cell(buffer, atlas, 0, 1, 0, 0.5f, {0, 255, 0}, true, {});
+    for (std::size_t x = 2; x < 5; ++x)
+        EXPECT_EQ(read_pixel(buffer, x, 0, true), (Rgb{0, 127, 0}));
+}
+
+TEST(DrawCell, UnusableGlyphsDrawNothing) {
+    GlyphBitmap short_coverage = make_bitmap(2, 2, {255, 255, 255});
+    const GlyphAtlas atlas =
+        make_atlas({make_bitmap(0, 0, {}), make_bitmap(3, 0, {}), short_coverage}, 1, 1, 0);
+    FrameBuffer buffer(4, 4);
+    for (std::size_t glyph = 0; glyph < 4; ++glyph)
+        draw_cell(buffer, atlas, glyph, 1, 1, 1.0f, k_white, true, {});
+    EXPECT_TRUE(std::ranges::all_of(buffer.bytes(), [](std::uint8_t b) { return b == 0; }));
+}
+
+// One column of four one-pixel cells in a 12 x 12 window: the grid starts at (5, 4).
+struct DropCase {
+    std::int32_t head, length;
+    std::array<std::int32_t, 4> d_by_row; // -1: not drawn, 0: head, else the trail distance
+};
+
+class DropDrawing : public ::testing::TestWithParam<DropCase> {};
+
+TEST_P(DropDrawing, DrawsHeadAndTrailCellsOnTheGrid) {
+    const DropCase& c = GetParam();
+    const GlyphAtlas atlas = make_atlas({solid_bitmap(1, 1)}, 1, 1, 0);
+    RainState rain(1, 4, 1, 3);
+    rain.mutable_columns()[0] = RainColumn{c.head, c.length, 0, true};
+    Settings settings;
+    settings.color = {250, 10, 10};
+    settings.trail_color = {10, 250, 10};
+    for (const bool lsb : {true, false}) {
+        FrameBuffer buffer(12, 12);
+        compose_frame(buffer, rain, atlas, settings, lsb);
+        for (std::size_t row = 0; row < 4; ++row) {
+            const std::int32_t d = c.d_by_row[row];
+            const Rgb expected =
+                d < 0    ? k_black
+                : d == 0 ? settings.color
+                         : reference_shade(255, trail_fade(d, c.length), settings.trail_color);
+            EXPECT_EQ(read_pixel(buffer, 5, 4 + row, lsb), expected) << "row " << row;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DropDrawing,
+    ::testing::Values(DropCase{-1, 3, {-1, -1, -1, -1}}, DropCase{0, 3, {0, -1, -1, -1}},
+                      DropCase{2, 1, {-1, 1, 0, -1}}, DropCase{3, 8, {3, 2, 1, 0}},
+                      DropCase{1, 0, {-1, 0, -1, -1}},
+                      // Head below the last row: only the trail shows.
+                      DropCase{4, 3, {-1, 3, 2, 1}}, DropCase{5, 3, {-1, -1, 3, 2}},
+                      DropCase{7, 3, {-1, -1, -1, -1}}));
+
+TEST(ComposeFrame, HeadPixelBytesInBothOrders) {
+    const GlyphAtlas atlas = make_atlas({solid_bitmap(1, 1)}, 1, 1, 0);
+    RainState rain(1, 4, 1, 3);
+    rain.mutable_columns()[0] = RainColumn{1, 2, 0, true};
+    FrameBuffer buffer(12, 12);
+    compose_frame(buffer, rain, atlas, Settings{}, true);
+    EXPECT_EQ(raw_pixel(buffer, 5, 5), (std::array<std::uint8_t, 4>{180, 255, 180, 0}));
+    compose_frame(buffer, rain, atlas, Settings{}, false);
+    EXPECT_EQ(raw_pixel(buffer, 5, 5), (std::array<std::uint8_t, 4>{0, 180, 255, 180}));
+}
+
+TEST(ComposeFrame, LaterRowsOverwriteEarlierOnes) {
+    // Two-pixel-high glyphs in one-pixel cells: each cell's lower pixel lies under the next cell.
+    const GlyphAtlas atlas = make_atlas({solid_bitmap(1, 2)}, 1, 1, 1);
+    RainState rain(1, 4, 1, 3);
+    rain.mutable_columns()[0] = RainColumn{1, 1, 0, true};
+    FrameBuffer buffer(12, 12);
+    compose_frame(buffer, rain, atlas, Settings{}, true);
+    // y0 = 4 + row + 1 - 0 - 2 + 1 = 4 + row: row 0 covers y 4..5, the head (row 1) y 5..6.
+    EXPECT_EQ(read_pixel(buffer, 5, 4, true), reference_shade(255, 0.2f, k_default_trail_color));
+    EXPECT_EQ(read_pixel(buffer, 5, 5, true), k_default_color);
+    EXPECT_EQ(read_pixel(buffer, 5, 6, true), k_default_color);
+}
+
+TEST(ComposeFrame, InactiveColumnsLeaveBlackInsideTheBevel) {
+    const GlyphAtlas atlas = make_atlas({solid_bitmap(1, 1)}, 1, 1, 0);
+    RainState three(3, 4, 1, 3);
+    for (RainColumn& column : three.mutable_columns())
+        column = RainColumn{2, 1, 0, false};
+    RainState none(0, 4, 1, 3);
+    for (const RainState* rain : {&three, &none}) {
+        FrameBuffer buffer(12, 12);
+        std::ranges::fill(buffer.bytes(), std::uint8_t{0xAB});
+        compose_frame(buffer, *rain, atlas, Settings{}, true);
+        for (std::size_t y = 4; y < 8; ++y)
+            for (std::size_t x = 4; x < 8; ++x)
+                EXPECT_EQ(raw_pixel(buffer, x, y), (std::array<std::uint8_t, 4>{}))
+                    << x << "," << y;
+        EXPECT_EQ(read_pixel(buffer, 0, 5, true), (Rgb{30, 30, 30}));
+        EXPECT_EQ(read_pixel(buffer, 11, 5, true), (Rgb{160, 160, 160}));
+    }
+}
+
+TEST(ComposeFrame, BevelCoversGlyphsInTheOuterBand) {
+    const GlyphAtlas atlas = make_atlas({solid_bitmap(12, 12, -5, 0)}, 1, 1, 6);
+    RainState rain(1, 4, 1, 3);
+    rain.mutable_columns()[0] = RainColumn{0, 0, 0, true};
+    FrameBuffer buffer(12, 12);
+    Settings settings;
+    settings.theme = "ZenBurn";
+    compose_frame(buffer, rain, atlas, settings, true);
+    EXPECT_EQ(read_pixel(buffer, 0, 0, true), (Rgb{35, 32, 28}));
+    EXPECT_EQ(read_pixel(buffer, 3, 6, true), (Rgb{60, 55, 48}));
+    EXPECT_EQ(read_pixel(buffer, 4, 6, true), k_default_color);
+}
+
+struct RingColors {
+    Rgb shadow, light;
+};
+
+const RingColors k_default_rings[4] = {{{30, 30, 30}, {160, 160, 160}},
+                                       {{38, 38, 38}, {146, 146, 146}},
+                                       {{46, 46, 46}, {133, 133, 133}},
+                                       {{55, 55, 55}, {120, 120, 120}}};
+const RingColors k_zenburn_rings[4] = {{{35, 32, 28}, {160, 145, 125}},
+                                       {{43, 39, 34}, {150, 136, 116}},
+                                       {{51, 47, 41}, {140, 127, 108}},
+                                       {{60, 55, 48}, {130, 118, 100}}};
+
+class Bevel
+    : public ::testing::TestWithParam<std::tuple<bool, bool, std::pair<std::size_t, std::size_t>>> {
+};
+
+// Every pixel of a non-square buffer: the ring is the distance to the nearest edge; bottom and
+// right edges (including the top-right and bottom-left corners) are light, the rest shadow.
+TEST_P(Bevel, DrawsFourSunkenRings) {
+    const auto [zenburn, lsb, size] = GetParam();
+    const RingColors* rings = zenburn ? k_zenburn_rings : k_default_rings;
+    const auto [w, h] = size;
+    FrameBuffer buffer(w, h);
+    draw_bevel(buffer, lsb,
+               bevel_colors_for(zenburn ? std::optional<std::string>("zenburn") : std::nullopt));
+    for (std::size_t y = 0; y < h; ++y)
+        for (std::size_t x = 0; x < w; ++x) {
+            const std::size_t ring = std::min({x, y, w - 1 - x, h - 1 - y});
+            Rgb expected = k_black;
+            if (ring < 4) {
+                const bool light = x == w - 1 - ring || y == h - 1 - ring;
+                expected = light ? rings[ring].light : rings[ring].shadow;
+            }
+            EXPECT_EQ(read_pixel(buffer, x, y, lsb), expected) << x << "," << y;
+        }
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(read_pixel(buffer, i, i, lsb), rings[i].shadow);
+        EXPECT_EQ(read_pixel(buffer, w - 1 - i, i, lsb), rings[i].light);
+        EXPECT_EQ(read_pixel(buffer, i, h - 1 - i, lsb), rings[i].light);
+        EXPECT_EQ(read_pixel(buffer, w - 1 - i, h - 1 - i, lsb), rings[i].light);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ThemesOrdersSizes, Bevel,
+    ::testing::Combine(::testing::Bool(), ::testing::Bool(),
+                       ::testing::Values(std::pair<std::size_t, std::size_t>{16, 12},
+                                         std::pair<std::size_t, std::size_t>{8, 8},
+                                         std::pair<std::size_t, std::size_t>{9, 30})));
+
+TEST(Bevel, TinyBuffersStayInBounds) {
+    using Size = std::pair<std::size_t, std::size_t>;
+    for (const auto& [w, h] :
+         {Size{0, 0}, Size{1, 1}, Size{3, 3}, Size{2, 7}, Size{1, 10}, Size{100, 2}}) {
+        FrameBuffer buffer(w, h);
+        draw_bevel(buffer, true, bevel_colors_for(std::nullopt));
+        if (w == 1 && h == 1) {
+            EXPECT_EQ(read_pixel(buffer, 0, 0, true), (Rgb{160, 160, 160}));
+        }
+        if (w == 3 && h == 3) {
+            EXPECT_EQ(read_pixel(buffer, 1, 1, true), (Rgb{146, 146, 146}));
+        }
+    }
+}
+
+TEST(BevelColorsFor, ChoosesZenburnByNameIgnoringCase) {
+    const Rgb zenburn_outer{35, 32, 28}, default_outer{30, 30, 30};
+    for (const char* name : {"zenburn", "ZENBURN", "ZenBurn"})
+        EXPECT_EQ(bevel_colors_for(std::string(name)).shadow_outer, zenburn_outer) << name;
+    for (const char* name : {"", "zenburn ", "solarized", "zenbur"})
+        EXPECT_EQ(bevel_colors_for(std::string(name)).shadow_outer, default_outer) << name;
+    EXPECT_EQ(bevel_colors_for(std::nullopt).light_outer, (Rgb{160, 160, 160}));
+}
+
+TEST(GridOffsets, CentresTheGridRoundingDown) {
+    const GlyphAtlas atlas = make_atlas({}, 9, 12, 9);
+    const GridOffsets offsets = grid_offsets(96, 96, 9, 7, atlas);
+    EXPECT_EQ(offsets.x, 7u); // (96 - 81) / 2
+    EXPECT_EQ(offsets.y, 6u); // (96 - 84) / 2
+    const GridOffsets odd = grid_offsets(97, 90, 9, 7, atlas);
+    EXPECT_EQ(odd.x, 8u);
+    EXPECT_EQ(odd.y, 3u);
+}
+
+} // namespace
+} // namespace glyphrain
