@@ -1,12 +1,245 @@
-// Placeholder until the window lands.
+// Dock window set-up over libxcb in one fixed order, the per-frame PutImage and the event poll.
+// Every request but InternAtom goes out unchecked, so its errors surface as ignored events.
 #include "display/dock_window.hpp"
 
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include <fmt/core.h>
 #include <xcb/xcb.h>
 
+#include "system/error.hpp"
+
 namespace glyphrain {
+namespace {
+
+// Predefined atoms, used by number so that no round trip is needed for them.
+constexpr xcb_atom_t k_atom_wm_class = 67;
+constexpr xcb_atom_t k_atom_wm_name = 39;
+constexpr xcb_atom_t k_atom_wm_hints = 35;
+constexpr xcb_atom_t k_atom_wm_normal_hints = 40;
+constexpr xcb_atom_t k_atom_string = 31;
+constexpr xcb_atom_t k_atom_atom = 4;
+constexpr xcb_atom_t k_atom_cardinal = 6;
+
+// Instance and class name, each ended by a NUL byte (the literal supplies the last one).
+constexpr char k_wm_class[] = "glyphrain\0glyphRain";
+constexpr char k_wm_name[] = "glyphRain";
+
+constexpr std::uint32_t k_dock_event_mask =
+    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+constexpr std::uint32_t k_input_event_mask = XCB_EVENT_MASK_BUTTON_PRESS;
+constexpr std::uint16_t k_frame_px = 4;
+
+// Replies and events come from malloc inside libxcb and go back with free.
+struct FreeDeleter {
+    void operator()(void* p) const noexcept { std::free(p); }
+};
+template <class T> using XcbPtr = std::unique_ptr<T, FreeDeleter>;
+
+void change_property_32(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property,
+                        xcb_atom_t type, std::span<const std::uint32_t> words) {
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, property, type, 32,
+                        static_cast<std::uint32_t>(words.size()), words.data());
+}
+
+/// The screen the display name selected, or nullptr when the set-up lists fewer screens.
+const xcb_screen_t* screen_of(const xcb_setup_t* setup, int screen_number) {
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
+    for (int i = 0; i < screen_number && it.rem > 0; ++i)
+        xcb_screen_next(&it);
+    return it.rem > 0 ? it.data : nullptr;
+}
+
+} // namespace
+
+std::optional<std::string> pixel_format_check(std::span<const PixmapFormat> formats,
+                                              std::uint8_t root_depth) {
+    // The server's order matters: only the first format of the root depth is the one it uses.
+    for (const PixmapFormat& format : formats) {
+        if (format.depth != root_depth) continue;
+        if (format.bits_per_pixel == 32) return std::nullopt;
+        return fmt::format("Unsupported pixel format: {}bpp at depth {}. Expected 32bpp.",
+                           format.bits_per_pixel, root_depth);
+    }
+    return std::nullopt;
+}
+
+std::string describe_connection_error(int code) {
+    switch (code) {
+    case XCB_CONN_ERROR:
+        return "socket or stream error";
+    case XCB_CONN_CLOSED_EXT_NOTSUPPORTED:
+        return "an extension the client needs is not supported";
+    case XCB_CONN_CLOSED_MEM_INSUFFICIENT:
+        return "out of memory";
+    case XCB_CONN_CLOSED_REQ_LEN_EXCEED:
+        return "a request is longer than the X server accepts";
+    case XCB_CONN_CLOSED_PARSE_ERR:
+        return "invalid display name";
+    case XCB_CONN_CLOSED_INVALID_SCREEN:
+        return "the display has no such screen";
+    case XCB_CONN_CLOSED_FDPASSING_FAILED:
+        return "passing a file descriptor failed";
+    default:
+        return fmt::format("unknown connection error {}", code);
+    }
+}
 
 void DockWindow::ConnectionDeleter::operator()(xcb_connection_t* c) const noexcept {
     xcb_disconnect(c);
+}
+
+DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit) : m_size(size) {
+    if (size <= 2 * k_frame_px) throw std::invalid_argument("dock window size too small");
+
+    // libxcb would report a missing DISPLAY as a parse error; say what is really wrong.
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0')
+        throw std::runtime_error("Cannot open display: DISPLAY is not set");
+    int screen_number = 0;
+    m_connection.reset(xcb_connect(nullptr, &screen_number));
+    xcb_connection_t* c = m_connection.get();
+    if (int code = xcb_connection_has_error(c)) {
+        // A refused or unreachable server shows up as the generic stream error.
+        std::string reason = code == XCB_CONN_ERROR
+                                 ? "no X server answers there, or it refused the connection"
+                                 : describe_connection_error(code);
+        throw std::runtime_error(fmt::format("Cannot open display {}: {}", display, reason));
+    }
+
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    const xcb_screen_t* screen = screen_of(setup, screen_number);
+    if (screen == nullptr)
+        throw std::runtime_error(
+            fmt::format("Cannot open display {}: {}", display,
+                        describe_connection_error(XCB_CONN_CLOSED_INVALID_SCREEN)));
+    m_root_depth = screen->root_depth;
+    m_lsb_first = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+
+    // Nothing may exist on the server yet when the pixel format is refused.
+    std::vector<PixmapFormat> formats;
+    const xcb_format_t* raw_formats = xcb_setup_pixmap_formats(setup);
+    for (int i = 0; i < xcb_setup_pixmap_formats_length(setup); ++i)
+        formats.push_back({raw_formats[i].depth, raw_formats[i].bits_per_pixel});
+    if (auto error = pixel_format_check(formats, m_root_depth)) throw AppError(*error);
+
+    // xcb_generate_id answers -1 when the id range is used up or the connection has failed.
+    m_window = xcb_generate_id(c);
+    m_gc = xcb_generate_id(c);
+    if (m_window == UINT32_MAX || m_gc == UINT32_MAX) throw_connection_error("No resource id left");
+    const std::uint32_t dock_values[] = {screen->black_pixel, k_dock_event_mask};
+    xcb_create_window(c, m_root_depth, m_window, screen->root, 0, 0, size, size, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, dock_values);
+    xcb_create_gc(c, m_gc, m_window, 0, nullptr);
+
+    // The input window leaves the 4-pixel frame uncovered, so presses there reach nobody.
+    m_input_window = xcb_generate_id(c);
+    if (m_input_window == UINT32_MAX) throw_connection_error("No resource id left");
+    const std::uint32_t input_values[] = {k_input_event_mask};
+    const std::uint16_t inner = size - 2 * k_frame_px;
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, m_input_window, m_window, k_frame_px, k_frame_px,
+                      inner, inner, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT,
+                      XCB_CW_EVENT_MASK, input_values);
+    xcb_map_window(c, m_input_window);
+
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_class, k_atom_string, 8,
+                        sizeof k_wm_class, k_wm_class);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_name, k_atom_string, 8,
+                        std::strlen(k_wm_name), k_wm_name);
+    // Input and state and window-group hints; the withdrawn initial state makes it a dock app.
+    const std::uint32_t wm_hints[9] = {0x43, 1, 0, 0, 0, 0, 0, 0, m_window};
+    change_property_32(c, m_window, k_atom_wm_hints, k_atom_wm_hints, wm_hints);
+
+    // Equal minimum and maximum sizes pin the window at size x size.
+    const xcb_atom_t size_hints_type = intern_atom("WM_SIZE_HINTS");
+    const std::uint32_t normal_hints[18] = {0x30, 0, 0, 0, 0, size, size, size, size,
+                                            0,    0, 0, 0, 0, 0,    0,    0,    0};
+    change_property_32(c, m_window, k_atom_wm_normal_hints, size_hints_type, normal_hints);
+
+    const xcb_atom_t protocols = intern_atom("WM_PROTOCOLS");
+    m_delete_window_atom = intern_atom("WM_DELETE_WINDOW");
+    const std::uint32_t protocol_words[] = {m_delete_window_atom};
+    change_property_32(c, m_window, protocols, k_atom_atom, protocol_words);
+
+    if (slit) {
+        const xcb_atom_t slit_atom = intern_atom("_VIREO_SLIT");
+        const std::uint32_t slit_words[] = {*slit};
+        change_property_32(c, m_window, slit_atom, k_atom_cardinal, slit_words);
+    }
+
+    // Everything after the last atom reply leaves in this one flush.
+    xcb_map_window(c, m_window);
+    if (xcb_flush(c) <= 0) throw_connection_error("Cannot set up the dock window");
+}
+
+DockWindow::~DockWindow() = default;
+
+std::uint32_t DockWindow::intern_atom(const char* name) {
+    xcb_connection_t* c = m_connection.get();
+    xcb_intern_atom_cookie_t cookie =
+        xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
+    xcb_generic_error_t* raw_error = nullptr;
+    // The only waits of the set-up: one per interned atom.
+    XcbPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookie, &raw_error));
+    XcbPtr<xcb_generic_error_t> error(raw_error);
+    if (error)
+        throw std::runtime_error(
+            fmt::format("The X server refused to intern the atom {} (X error {})", name,
+                        static_cast<int>(error->error_code)));
+    if (!reply) throw_connection_error("Cannot intern an atom");
+    return reply->atom;
+}
+
+void DockWindow::throw_connection_error(const char* context) const {
+    int code = xcb_connection_has_error(m_connection.get());
+    if (code == 0) throw std::runtime_error(context);
+    throw std::runtime_error(fmt::format("{}: {}", context, describe_connection_error(code)));
+}
+
+void DockWindow::present_frame(std::span<const std::uint8_t> pixels) {
+    // The image always covers the whole window; another length is a mistake of the caller.
+    const std::size_t expected = std::size_t{m_size} * m_size * 4;
+    if (pixels.size() != expected) throw std::invalid_argument("frame buffer has the wrong size");
+    xcb_connection_t* c = m_connection.get();
+    // From 256 px up the request exceeds the 16-bit length; libxcb then sends it with the
+    // BIG-REQUESTS length (enabling the extension on the first such frame), still as one request.
+    xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, m_size, m_size, 0, 0, 0,
+                  m_root_depth, static_cast<std::uint32_t>(pixels.size()), pixels.data());
+    if (xcb_flush(c) <= 0 || xcb_connection_has_error(c))
+        throw_connection_error("Lost connection to the X server");
+}
+
+DockEvent DockWindow::poll_event() {
+    xcb_connection_t* c = m_connection.get();
+    XcbPtr<xcb_generic_event_t> event(xcb_poll_for_event(c));
+    // No event is either an empty queue or a dead connection; only the latter is an error.
+    if (!event) {
+        if (xcb_connection_has_error(c)) throw_connection_error("Lost connection to the X server");
+        return {};
+    }
+    // The top bit only says that another client sent the event.
+    switch (event->response_type & 0x7f) {
+    case XCB_BUTTON_PRESS: {
+        const auto* press = reinterpret_cast<const xcb_button_press_event_t*>(event.get());
+        if (press->event != m_input_window) break;
+        return {DockEvent::Kind::button_press, press->detail};
+    }
+    case XCB_CLIENT_MESSAGE: {
+        const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event.get());
+        if (message->data.data32[0] == m_delete_window_atom)
+            return {DockEvent::Kind::close_request, 0};
+        break;
+    }
+    case XCB_DESTROY_NOTIFY:
+        return {DockEvent::Kind::destroyed, 0};
+    default:
+        break;
+    }
+    return {DockEvent::Kind::other, 0};
 }
 
 } // namespace glyphrain

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 
 struct xcb_connection_t;
 
@@ -24,18 +25,35 @@ struct DockEvent {
     std::uint8_t button = 0;
 };
 
+/// One pixmap format of the connection set-up.
+struct PixmapFormat {
+    std::uint8_t depth = 0;
+    std::uint8_t bits_per_pixel = 0;
+};
+
+/// The frames are written as 32-bit pixels, so the first format listed for the root depth must
+/// store 32 bits per pixel. Returns the error message when it does not; a root depth that no
+/// format lists passes.
+std::optional<std::string> pixel_format_check(std::span<const PixmapFormat> formats,
+                                              std::uint8_t root_depth);
+
+/// A readable description of an xcb connection error code (xcb_connection_has_error).
+std::string describe_connection_error(int code);
+
 class DockWindow {
   public:
     /// Connects to $DISPLAY, checks the 32-bpp pixel format and creates, decorates and maps the
-    /// dock window and its input-only child; ends with one flush. slit adds _VIREO_SLIT.
-    /// Throws AppError for the pixel format, std::runtime_error for connection failures.
+    /// dock window (size x size, size at least 9) and its input-only child; ends with one flush.
+    /// slit adds _VIREO_SLIT. Throws AppError for the pixel format, std::runtime_error for
+    /// connection failures.
     DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit);
     ~DockWindow();
     DockWindow(const DockWindow&) = delete;
     DockWindow& operator=(const DockWindow&) = delete;
 
-    /// One ZPixmap PutImage of the whole buffer (size * size * 4 bytes), then a flush.
-    /// Throws std::runtime_error when the connection has failed.
+    /// One ZPixmap PutImage of the whole buffer (size * size * 4 bytes), then a flush; errors the
+    /// server reports for the image arrive later as events. Throws std::runtime_error when the
+    /// connection has failed, std::invalid_argument when the buffer has the wrong length.
     void present_frame(std::span<const std::uint8_t> pixels);
 
     /// The next queued event without blocking; throws std::runtime_error on a broken connection.
@@ -43,13 +61,18 @@ class DockWindow {
 
     bool lsb_first() const noexcept { return m_lsb_first; }
     std::uint8_t root_depth() const noexcept { return m_root_depth; }
+    std::uint16_t size() const noexcept { return m_size; }
     std::uint32_t window() const noexcept { return m_window; }
     std::uint32_t input_window() const noexcept { return m_input_window; }
+    std::uint32_t delete_window_atom() const noexcept { return m_delete_window_atom; }
 
   private:
     struct ConnectionDeleter {
         void operator()(xcb_connection_t* c) const noexcept;
     };
+    std::uint32_t intern_atom(const char* name);
+    [[noreturn]] void throw_connection_error(const char* context) const;
+
     std::unique_ptr<xcb_connection_t, ConnectionDeleter> m_connection;
     std::uint16_t m_size = 0;
     std::uint32_t m_window = 0;

@@ -1,0 +1,46 @@
+// The animation loop: drain events, step the rain, compose and show a frame, sleep until the next.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "config/settings.hpp"
+#include "display/dock_window.hpp"
+#include "glyphs/glyph_atlas.hpp"
+#include "rain/compositor.hpp"
+#include "rain/rain_state.hpp"
+
+namespace glyphrain {
+
+/// Reactions the loop delegates: clicks on the input window and per-pass work before the step
+/// (reload requests, reaping finished click commands). The defaults do nothing.
+class LoopHooks {
+  public:
+    virtual ~LoopHooks() = default;
+    /// A press on the input window with its X button number, handled in arrival order.
+    virtual void on_button(std::uint8_t button) { (void)button; }
+    /// Runs once per pass, after the events are drained and before the rain step.
+    virtual void before_step() {}
+};
+
+/// Everything the loop works on; start-up owns it all for the life of the run.
+struct LoopState {
+    Settings& settings; // may be replaced whole by a hook; read afresh at every use
+    RainState& rain;
+    const GlyphAtlas& atlas;
+    FrameBuffer& frame;
+    DockWindow& window;
+};
+
+/// Runs passes until a close request (prints "glyphRain: exiting" unless quiet) or a destroyed
+/// window; returns the exit status 0. Connection errors are thrown. The frame interval is the
+/// speed at entry; later changes of settings.speed do not affect it.
+int run_main_loop(const LoopState& state, LoopHooks& hooks);
+
+/// speed_ms as a timespec.
+timespec frame_interval(std::uint64_t speed_ms) noexcept;
+
+/// start + interval with the nanoseconds normalised below one second.
+timespec deadline_after(const timespec& start, const timespec& interval) noexcept;
+
+} // namespace glyphrain

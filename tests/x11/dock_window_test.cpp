@@ -1,0 +1,359 @@
+// The dock window driven in-process on a private Xvfb and read back through a second connection.
+#include "display/dock_window.hpp"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <ostream>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.hpp"
+#include "support/x_client.hpp"
+#include "support/xvfb.hpp"
+#include "system/error.hpp"
+
+namespace glyphrain {
+namespace {
+
+using test::XClient;
+using test::XvfbServer;
+
+/// Points this process's own connections at display for the life of the object.
+class DisplayEnv {
+  public:
+    explicit DisplayEnv(const std::string& display) {
+        if (const char* old = std::getenv("DISPLAY")) m_old = old;
+        ::setenv("DISPLAY", display.c_str(), 1);
+    }
+    ~DisplayEnv() {
+        if (m_old)
+            ::setenv("DISPLAY", m_old->c_str(), 1);
+        else
+            ::unsetenv("DISPLAY");
+    }
+
+  private:
+    std::optional<std::string> m_old;
+};
+
+/// A frame whose every pixel differs from its neighbours, written in the window's byte order.
+std::vector<std::uint8_t> pattern_frame(const DockWindow& dock, std::uint32_t salt) {
+    const std::size_t n = std::size_t{dock.size()} * dock.size();
+    std::vector<std::uint8_t> bytes(n * 4);
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint32_t v = (static_cast<std::uint32_t>(i) * 2654435761u + salt) & 0xffffff;
+        std::uint8_t r = v >> 16, g = (v >> 8) & 0xff, b = v & 0xff;
+        std::uint8_t* p = &bytes[i * 4];
+        if (dock.lsb_first()) {
+            p[0] = b, p[1] = g, p[2] = r, p[3] = 0;
+        } else {
+            p[0] = 0, p[1] = r, p[2] = g, p[3] = b;
+        }
+    }
+    return bytes;
+}
+
+std::vector<std::uint32_t> pattern_pixels(std::size_t n, std::uint32_t salt) {
+    std::vector<std::uint32_t> out(n);
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = (static_cast<std::uint32_t>(i) * 2654435761u + salt) & 0xffffff;
+    return out;
+}
+
+/// Events of the dock window until kind shows up or a second passes.
+bool wait_for_event(DockWindow& dock, DockEvent::Kind kind, DockEvent* seen = nullptr) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < deadline) {
+        DockEvent e = dock.poll_event();
+        if (e.kind == kind) {
+            if (seen) *seen = e;
+            return true;
+        }
+        if (e.kind == DockEvent::Kind::none)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+void drain(DockWindow& dock) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    while (dock.poll_event().kind != DockEvent::Kind::none) {
+    }
+}
+
+struct PropertyCase {
+    std::uint16_t size;
+    std::optional<std::uint32_t> slit;
+};
+
+void PrintTo(const PropertyCase& c, std::ostream* os) {
+    *os << c.size << " px, slit " << (c.slit ? std::to_string(*c.slit) : "none");
+}
+
+class DockWindowProperties : public ::testing::TestWithParam<PropertyCase> {};
+
+TEST_P(DockWindowProperties, ReadBackFromAnotherClient) {
+    const auto [size, slit] = GetParam();
+    XvfbServer server;
+    DisplayEnv env(server.display());
+    DockWindow dock(size, slit);
+    XClient x(server.display());
+
+    const xcb_window_t w = dock.window();
+    const test::Geometry g = x.geometry(w);
+    EXPECT_EQ(g.x, 0);
+    EXPECT_EQ(g.y, 0);
+    EXPECT_EQ(g.width, size);
+    EXPECT_EQ(g.height, size);
+    EXPECT_EQ(x.tree(w).parent, x.root());
+    const test::Attributes dock_attrs = x.attributes(w);
+    EXPECT_EQ(dock_attrs.window_class, XCB_WINDOW_CLASS_INPUT_OUTPUT);
+    EXPECT_EQ(dock_attrs.map_state, XCB_MAP_STATE_VIEWABLE);
+    EXPECT_EQ(dock_attrs.all_event_masks, 0x28000u);
+
+    // The input-only child covers all but the 4-pixel frame.
+    const test::Tree children = x.tree(w);
+    ASSERT_EQ(children.children.size(), 1u);
+    EXPECT_EQ(children.children[0], dock.input_window());
+    const test::Geometry ig = x.geometry(dock.input_window());
+    EXPECT_EQ(ig.x, 4);
+    EXPECT_EQ(ig.y, 4);
+    EXPECT_EQ(ig.width, size - 8);
+    EXPECT_EQ(ig.height, size - 8);
+    const test::Attributes input_attrs = x.attributes(dock.input_window());
+    EXPECT_EQ(input_attrs.window_class, XCB_WINDOW_CLASS_INPUT_ONLY);
+    EXPECT_EQ(input_attrs.map_state, XCB_MAP_STATE_VIEWABLE);
+    EXPECT_EQ(input_attrs.all_event_masks, 0x4u);
+
+    auto wm_class = x.property(w, XCB_ATOM_WM_CLASS);
+    ASSERT_TRUE(wm_class);
+    EXPECT_EQ(wm_class->type, XCB_ATOM_STRING);
+    EXPECT_EQ(wm_class->format, 8);
+    EXPECT_EQ(std::string(wm_class->bytes.begin(), wm_class->bytes.end()),
+              std::string("glyphrain\0glyphRain\0", 20));
+
+    auto wm_name = x.property(w, XCB_ATOM_WM_NAME);
+    ASSERT_TRUE(wm_name);
+    EXPECT_EQ(wm_name->type, XCB_ATOM_STRING);
+    EXPECT_EQ(wm_name->format, 8);
+    EXPECT_EQ(std::string(wm_name->bytes.begin(), wm_name->bytes.end()), "glyphRain");
+
+    auto hints = x.property(w, XCB_ATOM_WM_HINTS);
+    ASSERT_TRUE(hints);
+    EXPECT_EQ(hints->type, XCB_ATOM_WM_HINTS);
+    EXPECT_EQ(hints->format, 32);
+    EXPECT_EQ(hints->words(), (std::vector<std::uint32_t>{0x43, 1, 0, 0, 0, 0, 0, 0, w}));
+
+    auto normal = x.property(w, XCB_ATOM_WM_NORMAL_HINTS);
+    ASSERT_TRUE(normal);
+    EXPECT_EQ(normal->type, x.atom("WM_SIZE_HINTS"));
+    EXPECT_EQ(normal->format, 32);
+    EXPECT_EQ(normal->words(), (std::vector<std::uint32_t>{0x30, 0, 0, 0, 0, size, size, size, size,
+                                                           0, 0, 0, 0, 0, 0, 0, 0, 0}));
+
+    auto protocols = x.property(w, x.atom("WM_PROTOCOLS"));
+    ASSERT_TRUE(protocols);
+    EXPECT_EQ(protocols->type, XCB_ATOM_ATOM);
+    EXPECT_EQ(protocols->format, 32);
+    EXPECT_EQ(protocols->words(), std::vector<std::uint32_t>{x.atom("WM_DELETE_WINDOW")});
+    EXPECT_EQ(dock.delete_window_atom(), x.atom("WM_DELETE_WINDOW"));
+
+    // Without a slit number the atom is not even interned.
+    const xcb_atom_t slit_atom = x.atom("_VIREO_SLIT", false);
+    if (slit) {
+        ASSERT_NE(slit_atom, XCB_ATOM_NONE);
+        auto slit_property = x.property(w, slit_atom);
+        ASSERT_TRUE(slit_property);
+        EXPECT_EQ(slit_property->type, XCB_ATOM_CARDINAL);
+        EXPECT_EQ(slit_property->format, 32);
+        EXPECT_EQ(slit_property->words(), std::vector<std::uint32_t>{*slit});
+    } else {
+        EXPECT_EQ(slit_atom, XCB_ATOM_NONE);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DockWindowProperties,
+                         ::testing::Values(PropertyCase{96, std::nullopt}, PropertyCase{128, 2},
+                                           PropertyCase{1024, 0}, PropertyCase{255, 4294967295u}));
+
+struct FormatCase {
+    const char* screen;
+    const char* message;
+};
+
+void PrintTo(const FormatCase& c, std::ostream* os) {
+    *os << c.screen;
+}
+
+class DockWindowPixelFormat : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(DockWindowPixelFormat, RefusedBeforeAnyWindowExists) {
+    XvfbServer server(GetParam().screen);
+    DisplayEnv env(server.display());
+    XClient x(server.display());
+    const std::size_t windows_before = x.tree(x.root()).children.size();
+    try {
+        DockWindow dock(96, 3);
+        FAIL() << "the pixel format was accepted";
+    } catch (const AppError& e) {
+        EXPECT_STREQ(e.what(), GetParam().message);
+    }
+    EXPECT_EQ(x.tree(x.root()).children.size(), windows_before);
+    EXPECT_EQ(x.atom("WM_PROTOCOLS", false), XCB_ATOM_NONE);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Depths, DockWindowPixelFormat,
+    ::testing::Values(
+        FormatCase{"640x480x16", "Unsupported pixel format: 16bpp at depth 16. Expected 32bpp."},
+        FormatCase{"640x480x8", "Unsupported pixel format: 8bpp at depth 8. Expected 32bpp."}));
+
+class DockWindowFrames : public ::testing::TestWithParam<std::uint16_t> {};
+
+// 255 is the largest frame that fits the 16-bit request length; from 256 the extended length is
+// needed, and 1024 is the largest window.
+TEST_P(DockWindowFrames, EveryPixelArrives) {
+    const std::uint16_t size = GetParam();
+    XvfbServer server;
+    DisplayEnv env(server.display());
+    DockWindow dock(size, std::nullopt);
+    XClient x(server.display());
+    ASSERT_GE(x.max_request_bytes(), 24u + 4u * size * size);
+
+    for (std::uint32_t salt : {1u, 977u}) {
+        const std::vector<std::uint8_t> frame = pattern_frame(dock, salt);
+        dock.present_frame(frame);
+        // The other connection's requests may be served before the frame is: read until it shows.
+        const std::vector<std::uint32_t> expected = pattern_pixels(std::size_t{size} * size, salt);
+        std::vector<std::uint32_t> seen;
+        for (int i = 0; i < 100 && seen != expected; ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            seen = x.image(dock.window(), 0, 0, size, size);
+        }
+        EXPECT_EQ(seen, expected) << "salt " << salt;
+    }
+    // The server took the frames without complaint: no error event came back.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (DockEvent e = dock.poll_event(); e.kind != DockEvent::Kind::none; e = dock.poll_event())
+        EXPECT_NE(e.kind, DockEvent::Kind::close_request);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DockWindowFrames, ::testing::Values(96, 255, 256, 1024));
+
+TEST(DockWindowFrames, WrongBufferLengthIsRefused) {
+    XvfbServer server;
+    DisplayEnv env(server.display());
+    DockWindow dock(96, std::nullopt);
+    std::vector<std::uint8_t> short_frame(96 * 96 * 4 - 4);
+    EXPECT_THROW(dock.present_frame(short_frame), std::invalid_argument);
+}
+
+TEST(DockWindowEvents, CloseMessageAndOtherMessages) {
+    XvfbServer server;
+    DisplayEnv env(server.display());
+    DockWindow dock(96, std::nullopt);
+    XClient x(server.display());
+    drain(dock);
+
+    // Only the first data word counts, whatever the message type.
+    x.send_client_message(dock.window(), x.atom("SOMETHING_ELSE"), x.atom("WM_TAKE_FOCUS"));
+    EXPECT_TRUE(wait_for_event(dock, DockEvent::Kind::other));
+    EXPECT_EQ(dock.poll_event().kind, DockEvent::Kind::none);
+    x.send_client_message(dock.window(), x.atom("SOMETHING_ELSE"), x.atom("WM_DELETE_WINDOW"));
+    EXPECT_TRUE(wait_for_event(dock, DockEvent::Kind::close_request));
+    x.send_delete_window(dock.window());
+    EXPECT_TRUE(wait_for_event(dock, DockEvent::Kind::close_request));
+}
+
+TEST(DockWindowEvents, DestroyedWindow) {
+    XvfbServer server;
+    DisplayEnv env(server.display());
+    DockWindow dock(96, std::nullopt);
+    XClient x(server.display());
+    drain(dock);
+    x.destroy_window(dock.window());
+    EXPECT_TRUE(wait_for_event(dock, DockEvent::Kind::destroyed));
+    // Frames to a destroyed window only produce ignored error events.
+    std::vector<std::uint8_t> frame(96 * 96 * 4);
+    EXPECT_NO_THROW(dock.present_frame(frame));
+    EXPECT_TRUE(wait_for_event(dock, DockEvent::Kind::other));
+}
+
+TEST(DockWindowEvents, PressesOnTheInputWindowOnly) {
+    XvfbServer server;
+    DisplayEnv env(server.display());
+    DockWindow dock(96, std::nullopt);
+    XClient x(server.display());
+    drain(dock);
+
+    for (std::uint8_t button : {1, 2, 3, 4, 5}) {
+        x.click(50, 50, button);
+        DockEvent e;
+        ASSERT_TRUE(wait_for_event(dock, DockEvent::Kind::button_press, &e)) << int{button};
+        EXPECT_EQ(e.button, button);
+    }
+    // The 4-pixel frame belongs to the dock window, which takes no presses.
+    x.click(2, 50, 1);
+    x.click(93, 93, 1);
+    EXPECT_FALSE(wait_for_event(dock, DockEvent::Kind::button_press));
+}
+
+TEST(DockWindowFailures, KilledServerBreaksPollAndFrame) {
+    XvfbServer server;
+    DisplayEnv env(server.display());
+    DockWindow dock(96, std::nullopt);
+    server.kill_now();
+    std::vector<std::uint8_t> frame(96 * 96 * 4);
+    bool thrown = false;
+    // The loss shows at the next poll or, at the latest, when a frame cannot be written.
+    for (int i = 0; i < 20 && !thrown; ++i) {
+        try {
+            (void)dock.poll_event();
+            dock.present_frame(frame);
+        } catch (const std::runtime_error& e) {
+            thrown = true;
+            EXPECT_NE(std::string(e.what()).find("Lost connection to the X server"),
+                      std::string::npos)
+                << e.what();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(thrown);
+}
+
+TEST(DockWindowFailures, NoDisplay) {
+    const char* old = std::getenv("DISPLAY");
+    std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+    ::unsetenv("DISPLAY");
+    try {
+        DockWindow dock(96, std::nullopt);
+        ADD_FAILURE() << "connected without a display";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Cannot open display: DISPLAY is not set");
+    }
+    {
+        // A display number nobody serves (the lock files say so).
+        int number = 6000;
+        while (test::file_exists("/tmp/.X" + std::to_string(number) + "-lock") ||
+               test::file_exists("/tmp/.X11-unix/X" + std::to_string(number)))
+            ++number;
+        DisplayEnv env(std::string(":").append(std::to_string(number)));
+        try {
+            DockWindow dock(96, std::nullopt);
+            ADD_FAILURE() << "connected to a display nobody serves";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(
+                          "Cannot open display :" + std::to_string(number) + ": ", 0),
+                      0u)
+                << e.what();
+        }
+    }
+    if (saved) ::setenv("DISPLAY", saved->c_str(), 1);
+}
+
+} // namespace
+} // namespace glyphrain

@@ -1,0 +1,123 @@
+// The main loop in-process on a private Xvfb: its hooks, its ends and its frames.
+#include "main_loop.hpp"
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/x_client.hpp"
+#include "support/xvfb.hpp"
+
+namespace glyphrain {
+namespace {
+
+using test::XClient;
+using test::XvfbServer;
+
+// 5 s at 10 ms: every script has ended the run long before, so a fault cannot hang the test.
+constexpr int k_give_up_pass = 500;
+
+/// Runs a script with the pass number before every rain step and records the buttons; a loop
+/// that outlives k_give_up_pass passes is stopped with an exception.
+class ScriptedHooks : public LoopHooks {
+  public:
+    using Script = std::function<void(ScriptedHooks&, int)>;
+    explicit ScriptedHooks(Script script) : m_script(std::move(script)) {}
+    void on_button(std::uint8_t button) override { buttons.push_back(button); }
+    void before_step() override {
+        if (passes > k_give_up_pass) throw std::logic_error("the loop did not end");
+        m_script(*this, passes++);
+    }
+    std::vector<std::uint8_t> buttons;
+    int passes = 0;
+
+  private:
+    Script m_script;
+};
+
+/// A small run: 96 px, an 8 x 8 grid of solid 6 x 6 glyphs, 10 ms frames.
+struct LoopFixture {
+    XvfbServer server;
+    XClient x{server.display()};
+    Settings settings;
+    GlyphAtlas atlas;
+    std::unique_ptr<DockWindow> window;
+    RainState rain{8, 8, k_glyph_count, 42};
+    FrameBuffer frame{96, 96};
+
+    LoopFixture() {
+        ::setenv("DISPLAY", server.display().c_str(), 1);
+        window = std::make_unique<DockWindow>(96, std::nullopt);
+        ::unsetenv("DISPLAY");
+        settings.speed = 10;
+        GlyphBitmap solid;
+        solid.coverage.assign(36, 255);
+        solid.width = solid.height = 6;
+        atlas.glyphs.assign(k_glyph_count, solid);
+        atlas.cell_width = 10;
+        atlas.cell_height = 10;
+        atlas.ascent = 8;
+    }
+    int run(LoopHooks& hooks) {
+        return run_main_loop({settings, rain, atlas, frame, *window}, hooks);
+    }
+    void close() { x.send_delete_window(window->window()); }
+};
+
+TEST(MainLoop, ButtonsReachTheHookAndCloseEndsTheRun) {
+    LoopFixture f;
+    ScriptedHooks hooks([&](ScriptedHooks& h, int pass) {
+        if (pass == 2) {
+            f.x.click(50, 50, 1);
+            f.x.click(2, 2, 2); // on the frame: no press for the program
+            f.x.click(50, 50, 3);
+        }
+        if (h.buttons.size() >= 2) f.close();
+    });
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(f.run(hooks), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "glyphRain: exiting\n");
+    EXPECT_EQ(hooks.buttons, (std::vector<std::uint8_t>{1, 3}));
+}
+
+TEST(MainLoop, SettingsReplacedByAHookAreReadAtTheNextUse) {
+    LoopFixture f;
+    ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
+        if (pass == 1) {
+            Settings fresh;
+            fresh.quiet = true;
+            fresh.speed = 1000; // must not slow the running loop down
+            f.settings = fresh;
+        }
+        if (pass == 20) f.close();
+    });
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(f.run(hooks), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_GE(hooks.passes, 20);
+}
+
+TEST(MainLoop, DestroyedWindowEndsSilently) {
+    LoopFixture f;
+    ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
+        if (pass == 3) f.x.destroy_window(f.window->window());
+    });
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(f.run(hooks), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(MainLoop, KilledServerIsThrown) {
+    LoopFixture f;
+    ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
+        if (pass == 3) f.server.kill_now();
+    });
+    EXPECT_THROW(f.run(hooks), std::runtime_error);
+}
+
+} // namespace
+} // namespace glyphrain

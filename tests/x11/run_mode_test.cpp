@@ -1,0 +1,331 @@
+// The glyphRain binary in run mode on a private Xvfb: window, frames, bevel and the ways a run
+// ends, observed through a second connection and the program's standard error.
+#include <array>
+#include <chrono>
+#include <ostream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support/process_runner.hpp"
+#include "support/temp_dir.hpp"
+#include "support/x_client.hpp"
+#include "support/xvfb.hpp"
+
+namespace glyphrain {
+namespace {
+
+using namespace std::chrono_literals;
+using test::BackgroundProcess;
+using test::TempDir;
+using test::XClient;
+using test::XvfbServer;
+
+constexpr int k_start_timeout_ms = 30000;
+constexpr int k_exit_timeout_ms = 10000;
+
+/// glyphRain running on server with a temporary home; stopped by pid when it goes.
+struct App {
+    TempDir home;
+    BackgroundProcess process;
+    App(const XvfbServer& server, const std::vector<std::string>& args)
+        : process(test::glyphrain_binary(), args, test::app_env(server.display(), home.path()),
+                  home.path()) {}
+    bool wait_running() const {
+        return process.wait_for_err("glyphRain: running (", k_start_timeout_ms);
+    }
+};
+
+/// The window of a started app, once it shows.
+xcb_window_t dock_window_of(XClient& x, const App& app) {
+    EXPECT_TRUE(app.wait_running()) << app.process.err();
+    auto w = x.wait_for_dock_window(5000);
+    EXPECT_TRUE(w.has_value());
+    return w.value_or(XCB_NONE);
+}
+
+std::string last_line(const std::string& text) {
+    std::string t = text;
+    if (!t.empty() && t.back() == '\n') t.pop_back();
+    return t.substr(t.rfind('\n') == std::string::npos ? 0 : t.rfind('\n') + 1);
+}
+
+struct SlitCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::optional<std::uint32_t> slit;
+    std::string running = "glyphRain: running (96x96, speed 80ms, density 75%)\n";
+};
+
+void PrintTo(const SlitCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RunModeSlit : public ::testing::TestWithParam<SlitCase> {};
+
+TEST_P(RunModeSlit, RunningLineAndSlitProperty) {
+    XvfbServer server;
+    XClient x(server.display());
+    App app(server, GetParam().args);
+    const xcb_window_t w = dock_window_of(x, app);
+    ASSERT_NE(w, XCB_NONE);
+    EXPECT_NE(app.process.err().find(GetParam().running), std::string::npos) << app.process.err();
+    EXPECT_EQ(app.process.out(), "");
+
+    const xcb_atom_t slit_atom = x.atom("_VIREO_SLIT", false);
+    if (GetParam().slit) {
+        ASSERT_NE(slit_atom, XCB_ATOM_NONE);
+        auto p = x.property(w, slit_atom);
+        ASSERT_TRUE(p);
+        EXPECT_EQ(p->type, XCB_ATOM_CARDINAL);
+        EXPECT_EQ(p->format, 32);
+        EXPECT_EQ(p->words(), std::vector<std::uint32_t>{*GetParam().slit});
+    } else {
+        EXPECT_EQ(slit_atom, XCB_ATOM_NONE) << "interned without a slit number";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Args, RunModeSlit,
+    ::testing::Values(SlitCase{"none", {}, std::nullopt}, SlitCase{"two", {"--dock", "2"}, 2},
+                      SlitCase{"word", {"--dock", "two"}, std::nullopt},
+                      SlitCase{"firstWins", {"--dock", "7", "--dock", "3"}, 7},
+                      SlitCase{"plusSign", {"--dock", "+5"}, 5},
+                      SlitCase{"negative", {"--dock", "-1"}, std::nullopt},
+                      SlitCase{"withOptions",
+                               {"--size", "200", "--dock", "2", "--speed", "50", "--density", "40"},
+                               2,
+                               "glyphRain: running (200x200, speed 50ms, density 40%)\n"}),
+    [](const ::testing::TestParamInfo<SlitCase>& p) { return std::string(p.param.name); });
+
+struct Ring {
+    std::uint32_t shadow, light;
+};
+
+struct BevelCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::uint16_t size;
+    std::array<Ring, 4> rings;
+};
+
+void PrintTo(const BevelCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RunModeBevel : public ::testing::TestWithParam<BevelCase> {};
+
+TEST_P(RunModeBevel, FourRingsReadBack) {
+    const BevelCase& c = GetParam();
+    XvfbServer server;
+    XClient x(server.display());
+    App app(server, c.args);
+    const xcb_window_t w = dock_window_of(x, app);
+    ASSERT_NE(w, XCB_NONE);
+    const int n = c.size;
+    std::vector<std::uint32_t> img;
+    // The first frame may not have arrived yet: the outer ring is never black once it has.
+    for (int i = 0; i < 100; ++i) {
+        img = x.image(w, 0, 0, c.size, c.size);
+        if (!img.empty() && img[static_cast<std::size_t>(n) * (n - 1)] != 0) break;
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_EQ(img.size(), static_cast<std::size_t>(n) * n);
+    auto at = [&](int px, int py) { return img[static_cast<std::size_t>(py) * n + px]; };
+    for (int i = 0; i < 4; ++i) {
+        const Ring r = c.rings[static_cast<std::size_t>(i)];
+        // Top and left in shadow, bottom and right in light; the light edges are drawn last,
+        // so the top-right and bottom-left corners are light.
+        for (int k = i; k < n - 1 - i; ++k) {
+            ASSERT_EQ(at(k, i), r.shadow) << "top, ring " << i << " x " << k;
+            ASSERT_EQ(at(i, k), r.shadow) << "left, ring " << i << " y " << k;
+        }
+        for (int k = i; k <= n - 1 - i; ++k) {
+            ASSERT_EQ(at(k, n - 1 - i), r.light) << "bottom, ring " << i << " x " << k;
+            ASSERT_EQ(at(n - 1 - i, k), r.light) << "right, ring " << i << " y " << k;
+        }
+    }
+}
+
+constexpr std::array<Ring, 4> k_default_rings = {Ring{0x1e1e1e, 0xa0a0a0}, Ring{0x262626, 0x929292},
+                                                 Ring{0x2e2e2e, 0x858585},
+                                                 Ring{0x373737, 0x787878}};
+constexpr std::array<Ring, 4> k_zenburn_rings = {Ring{0x23201c, 0xa0917d}, Ring{0x2b2722, 0x968874},
+                                                 Ring{0x332f29, 0x8c7f6c},
+                                                 Ring{0x3c3730, 0x827664}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Themes, RunModeBevel,
+    ::testing::Values(
+        BevelCase{"default", {}, 96, k_default_rings},
+        BevelCase{"otherTheme", {"--theme", "solarized"}, 96, k_default_rings},
+        BevelCase{"zenburn", {"--theme", "ZenBurn", "--size", "128"}, 128, k_zenburn_rings},
+        BevelCase{"largest", {"--size", "1024", "--speed", "10"}, 1024, k_default_rings}),
+    [](const ::testing::TestParamInfo<BevelCase>& p) { return std::string(p.param.name); });
+
+struct AnimationCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::uint16_t size;
+};
+
+void PrintTo(const AnimationCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RunModeAnimation : public ::testing::TestWithParam<AnimationCase> {};
+
+TEST_P(RunModeAnimation, FramesKeepChanging) {
+    XvfbServer server;
+    XClient x(server.display());
+    App app(server, GetParam().args);
+    const xcb_window_t w = dock_window_of(x, app);
+    ASSERT_NE(w, XCB_NONE);
+    const std::uint16_t inner = GetParam().size - 8;
+    auto interior = [&] { return x.image(w, 4, 4, inner, inner); };
+    std::vector<std::uint32_t> first = interior();
+    int changes = 0;
+    bool lit = false;
+    for (int i = 0; i < 40 && changes < 3; ++i) {
+        std::this_thread::sleep_for(100ms);
+        std::vector<std::uint32_t> next = interior();
+        ASSERT_EQ(next.size(), first.size());
+        if (next != first) ++changes;
+        for (std::uint32_t p : next)
+            lit = lit || p != 0;
+        first = std::move(next);
+    }
+    EXPECT_GE(changes, 3);
+    EXPECT_TRUE(lit) << "only black frames";
+    EXPECT_FALSE(app.process.wait_exit(0).has_value()) << app.process.err();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, RunModeAnimation,
+    ::testing::Values(AnimationCase{"defaults", {}, 96},
+                      AnimationCase{"largestFastest", {"--size", "1024", "--speed", "10"}, 1024}),
+    [](const ::testing::TestParamInfo<AnimationCase>& p) { return std::string(p.param.name); });
+
+struct EndCase {
+    const char* name;
+    std::vector<std::string> args;
+    bool destroy; // destroy the window instead of asking it to close
+    std::string expected_err_tail;
+};
+
+void PrintTo(const EndCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RunModeEnd : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(RunModeEnd, EndsWithStatusZero) {
+    const EndCase& c = GetParam();
+    XvfbServer server;
+    XClient x(server.display());
+    App app(server, c.args);
+    const bool quiet = !c.args.empty() && c.args[0] == "--quiet";
+    if (quiet) {
+        // No running line to wait for: the window shows that start-up is done.
+        ASSERT_TRUE(x.wait_for_dock_window(k_start_timeout_ms));
+    } else {
+        ASSERT_TRUE(app.wait_running()) << app.process.err();
+    }
+    const auto w = x.wait_for_dock_window(5000);
+    ASSERT_TRUE(w);
+    std::this_thread::sleep_for(200ms);
+    if (c.destroy)
+        x.destroy_window(*w);
+    else
+        x.send_delete_window(*w);
+    EXPECT_EQ(app.process.wait_exit(k_exit_timeout_ms), 0) << app.process.err();
+    const std::string err = app.process.err();
+    if (quiet)
+        EXPECT_EQ(err, "");
+    else
+        EXPECT_EQ(err.substr(err.size() - std::min(err.size(), c.expected_err_tail.size())),
+                  c.expected_err_tail);
+    EXPECT_EQ(app.process.out(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, RunModeEnd,
+    ::testing::Values(
+        EndCase{"close",
+                {},
+                false,
+                "glyphRain: running (96x96, speed 80ms, density 75%)\n"
+                "glyphRain: exiting\n"},
+        EndCase{"closeQuiet", {"--quiet"}, false, ""},
+        EndCase{"destroy", {}, true, "glyphRain: running (96x96, speed 80ms, density 75%)\n"},
+        EndCase{"destroyQuiet", {"--quiet"}, true, ""}),
+    [](const ::testing::TestParamInfo<EndCase>& p) { return std::string(p.param.name); });
+
+TEST(RunModeFailures, KilledServerIsAnError) {
+    XvfbServer server;
+    App app(server, {"--speed", "20"});
+    ASSERT_TRUE(app.wait_running()) << app.process.err();
+    std::this_thread::sleep_for(200ms);
+    server.kill_now();
+    EXPECT_EQ(app.process.wait_exit(k_exit_timeout_ms), 1);
+    const std::string line = last_line(app.process.err());
+    EXPECT_EQ(line.rfind("Error: Lost connection to the X server", 0), 0u) << line;
+}
+
+TEST(RunModeFailures, PixelFormatOtherThan32Bits) {
+    XvfbServer server("640x480x16");
+    XClient x(server.display());
+    App app(server, {"--dock", "1"});
+    EXPECT_EQ(app.process.wait_exit(k_start_timeout_ms), 1);
+    const std::string err = app.process.err();
+    EXPECT_EQ(last_line(err),
+              "Error: \"Unsupported pixel format: 16bpp at depth 16. Expected 32bpp.\"");
+    EXPECT_EQ(err.find("glyphRain: running"), std::string::npos);
+    EXPECT_FALSE(x.find_dock_window());
+}
+
+TEST(RunModeFailures, NoDisplayAfterTheFontWork) {
+    TempDir home;
+    test::ProcessOptions options;
+    options.env = test::app_env("", home.path());
+    options.env["DISPLAY"] = std::nullopt;
+    const test::ProcessResult r = test::run_process(test::glyphrain_binary(), options);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("glyphRain: grid "), std::string::npos) << r.err;
+    EXPECT_EQ(last_line(r.err), "Error: Cannot open display: DISPLAY is not set");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(RunModeUnderWindowManager, FluxboxTakesTheWindowIntoItsSlit) {
+    XvfbServer server;
+    XClient x(server.display());
+    TempDir wm_home;
+    BackgroundProcess fluxbox("fluxbox", {},
+                              {{"DISPLAY", server.display()},
+                               {"HOME", wm_home.path()},
+                               {"XDG_CONFIG_HOME", wm_home.path() + "/config"}},
+                              wm_home.path());
+    // The window manager is ready once it announces itself on the root window.
+    const xcb_atom_t check = x.atom("_NET_SUPPORTING_WM_CHECK");
+    bool managing = false;
+    for (int i = 0; i < 500 && !managing; ++i) {
+        managing = x.property(x.root(), check).has_value();
+        if (!managing) std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(managing) << fluxbox.err();
+
+    App app(server, {});
+    const xcb_window_t w = dock_window_of(x, app);
+    ASSERT_NE(w, XCB_NONE);
+    xcb_window_t parent = x.root();
+    for (int i = 0; i < 250 && parent == x.root(); ++i) {
+        std::this_thread::sleep_for(20ms);
+        parent = x.tree(w).parent;
+    }
+    EXPECT_NE(parent, x.root()) << "the window was not taken into the slit";
+    EXPECT_EQ(x.geometry(w).width, 96);
+    EXPECT_FALSE(app.process.wait_exit(300).has_value()) << app.process.err();
+}
+
+} // namespace
+} // namespace glyphrain

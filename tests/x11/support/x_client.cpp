@@ -1,0 +1,177 @@
+// The second connection of X tests, over plain libxcb and the XTEST extension.
+#include "support/x_client.hpp"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include <xcb/xtest.h>
+
+namespace glyphrain::test {
+namespace {
+
+struct Free {
+    void operator()(void* p) const noexcept { std::free(p); }
+};
+template <class T> using Reply = std::unique_ptr<T, Free>;
+
+constexpr char k_dock_class[] = "glyphrain\0glyphRain"; // with its final NUL: 20 bytes
+
+} // namespace
+
+std::vector<std::uint32_t> Property::words() const {
+    std::vector<std::uint32_t> out(bytes.size() / 4);
+    std::memcpy(out.data(), bytes.data(), out.size() * 4);
+    return out;
+}
+
+XClient::XClient(const std::string& display) {
+    int screen = 0;
+    m_c = xcb_connect(display.c_str(), &screen);
+    if (xcb_connection_has_error(m_c)) {
+        xcb_disconnect(m_c);
+        throw std::runtime_error("test client cannot connect to " + display);
+    }
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(m_c));
+    for (int i = 0; i < screen; ++i)
+        xcb_screen_next(&it);
+    m_root = it.data->root;
+}
+
+XClient::~XClient() {
+    xcb_disconnect(m_c);
+}
+
+std::uint32_t XClient::max_request_bytes() {
+    return xcb_get_maximum_request_length(m_c) * 4;
+}
+
+xcb_atom_t XClient::atom(const std::string& name, bool create) {
+    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        m_c,
+        xcb_intern_atom(m_c, create ? 0 : 1, static_cast<std::uint16_t>(name.size()), name.c_str()),
+        nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+std::optional<Property> XClient::property(xcb_window_t window, xcb_atom_t name) {
+    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        m_c, xcb_get_property(m_c, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 20),
+        nullptr));
+    if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
+    Property p;
+    p.type = reply->type;
+    p.format = reply->format;
+    const auto* data = static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
+    p.bytes.assign(data, data + xcb_get_property_value_length(reply.get()));
+    return p;
+}
+
+Geometry XClient::geometry(xcb_window_t window) {
+    Reply<xcb_get_geometry_reply_t> reply(
+        xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, window), nullptr));
+    if (!reply) return {};
+    return {reply->x, reply->y, reply->width, reply->height};
+}
+
+Tree XClient::tree(xcb_window_t window) {
+    Reply<xcb_query_tree_reply_t> reply(
+        xcb_query_tree_reply(m_c, xcb_query_tree(m_c, window), nullptr));
+    if (!reply) return {};
+    Tree t;
+    t.parent = reply->parent;
+    const xcb_window_t* children = xcb_query_tree_children(reply.get());
+    t.children.assign(children, children + xcb_query_tree_children_length(reply.get()));
+    return t;
+}
+
+Attributes XClient::attributes(xcb_window_t window) {
+    Reply<xcb_get_window_attributes_reply_t> reply(
+        xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, window), nullptr));
+    if (!reply) return {};
+    return {reply->_class, reply->map_state, reply->all_event_masks};
+}
+
+std::optional<xcb_window_t> XClient::find_dock_window() {
+    std::vector<xcb_window_t> pending{m_root};
+    while (!pending.empty()) {
+        xcb_window_t w = pending.back();
+        pending.pop_back();
+        if (auto p = property(w, XCB_ATOM_WM_CLASS);
+            p && p->bytes.size() == sizeof k_dock_class &&
+            std::memcmp(p->bytes.data(), k_dock_class, sizeof k_dock_class) == 0)
+            return w;
+        for (xcb_window_t child : tree(w).children)
+            pending.push_back(child);
+    }
+    return std::nullopt;
+}
+
+std::optional<xcb_window_t> XClient::wait_for_dock_window(int timeout_ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    do {
+        if (auto w = find_dock_window()) return w;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return std::nullopt;
+}
+
+std::vector<std::uint32_t> XClient::image(xcb_window_t window, std::int16_t x, std::int16_t y,
+                                          std::uint16_t width, std::uint16_t height) {
+    Reply<xcb_get_image_reply_t> reply(xcb_get_image_reply(
+        m_c, xcb_get_image(m_c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, x, y, width, height, 0xffffffff),
+        nullptr));
+    if (!reply) return {};
+    const std::size_t count = std::size_t{width} * height;
+    if (static_cast<std::size_t>(xcb_get_image_data_length(reply.get())) < count * 4) return {};
+    // Depth-24 pixels come back in 32 bits in the server's byte order; the pad byte is dropped.
+    const bool lsb = xcb_get_setup(m_c)->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+    const std::uint8_t* data = xcb_get_image_data(reply.get());
+    std::vector<std::uint32_t> pixels(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* p = data + i * 4;
+        pixels[i] = lsb ? (std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0])
+                        : (std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3]);
+    }
+    return pixels;
+}
+
+// With an empty event mask the server delivers the event to the window's creator, as a window
+// manager's close action does.
+void XClient::send_client_message(xcb_window_t window, xcb_atom_t type, std::uint32_t word0) {
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = type;
+    event.data.data32[0] = word0;
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(m_c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+    sync();
+}
+
+void XClient::send_delete_window(xcb_window_t window) {
+    send_client_message(window, atom("WM_PROTOCOLS"), atom("WM_DELETE_WINDOW"));
+}
+
+void XClient::destroy_window(xcb_window_t window) {
+    xcb_destroy_window(m_c, window);
+    sync();
+}
+
+// XTEST presses go where the pointer is, like a real press: move first, then press and release.
+void XClient::click(std::int16_t x, std::int16_t y, std::uint8_t button) {
+    xcb_test_fake_input(m_c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, m_root, x, y, 0);
+    xcb_test_fake_input(m_c, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(m_c, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    sync();
+}
+
+void XClient::sync() {
+    std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
+}
+
+} // namespace glyphrain::test

@@ -1,0 +1,79 @@
+// A second X connection for tests: reads windows, properties and pixels back, and plays the
+// user or the window manager (close message, destroy, fake clicks).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <xcb/xcb.h>
+
+namespace glyphrain::test {
+
+struct Property {
+    xcb_atom_t type = 0;
+    std::uint8_t format = 0;
+    std::vector<std::uint8_t> bytes;
+    /// The data as 32-bit words (format 32).
+    std::vector<std::uint32_t> words() const;
+};
+
+struct Geometry {
+    std::int16_t x = 0, y = 0;
+    std::uint16_t width = 0, height = 0;
+};
+
+struct Tree {
+    xcb_window_t parent = 0;
+    std::vector<xcb_window_t> children;
+};
+
+struct Attributes {
+    std::uint16_t window_class = 0;
+    std::uint8_t map_state = 0;
+    std::uint32_t all_event_masks = 0;
+};
+
+class XClient {
+  public:
+    explicit XClient(const std::string& display);
+    ~XClient();
+    XClient(const XClient&) = delete;
+    XClient& operator=(const XClient&) = delete;
+
+    xcb_connection_t* connection() const noexcept { return m_c; }
+    xcb_window_t root() const noexcept { return m_root; }
+    std::uint32_t max_request_bytes();
+
+    /// The atom, creating it when create is set; XCB_ATOM_NONE when it does not exist.
+    xcb_atom_t atom(const std::string& name, bool create = true);
+    std::optional<Property> property(xcb_window_t window, xcb_atom_t name);
+    Geometry geometry(xcb_window_t window);
+    Tree tree(xcb_window_t window);
+    Attributes attributes(xcb_window_t window);
+
+    /// The first window below the root (any depth) with glyphRain's WM_CLASS.
+    std::optional<xcb_window_t> find_dock_window();
+    /// find_dock_window, retried until timeout_ms.
+    std::optional<xcb_window_t> wait_for_dock_window(int timeout_ms);
+
+    /// Pixels of a window area as 0xRRGGBB values, rows top to bottom; empty when GetImage fails.
+    std::vector<std::uint32_t> image(xcb_window_t window, std::int16_t x, std::int16_t y,
+                                     std::uint16_t width, std::uint16_t height);
+
+    /// What a window manager's close action sends.
+    void send_delete_window(xcb_window_t window);
+    void send_client_message(xcb_window_t window, xcb_atom_t type, std::uint32_t word0);
+    void destroy_window(xcb_window_t window);
+    /// Moves the pointer to root coordinates (x, y), presses and releases button (XTEST).
+    void click(std::int16_t x, std::int16_t y, std::uint8_t button);
+    /// Waits until the server has handled every request sent so far.
+    void sync();
+
+  private:
+    xcb_connection_t* m_c = nullptr;
+    xcb_window_t m_root = 0;
+};
+
+} // namespace glyphrain::test
