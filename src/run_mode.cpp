@@ -9,15 +9,40 @@
 #include "display/dock_window.hpp"
 #include "glyphs/glyphs.hpp"
 #include "main_loop.hpp"
+#include "process_services.hpp"
 #include "rain/compositor.hpp"
 #include "rain/rain_state.hpp"
+#include "reload.hpp"
+#include "system/process.hpp"
 
 namespace glyphrain {
+namespace {
+
+/// Clicks, SIGHUP reloads and the reaping of finished click commands.
+class AppHooks final : public LoopHooks {
+  public:
+    AppHooks(Settings& settings, const ArgList& args) : m_settings(settings), m_args(args) {}
+
+    void on_button(std::uint8_t button) override { handle_button(button, m_settings, m_args); }
+
+    void before_step() override {
+        // Finished click commands would otherwise stay as zombies until the program exits.
+        reap_finished_children();
+        if (take_reload_request()) reload_settings(m_settings, m_args, ReloadCause::sighup);
+    }
+
+  private:
+    Settings& m_settings;
+    const ArgList& m_args;
+};
+
+} // namespace
 
 int run_animation(const ArgList& args) {
     Settings settings = derive_settings(args);
 
-    // Seam: --background detaches here, before any font work.
+    // Detach before any font or X work, so every later error is reported by the child.
+    if (settings.background) detach_to_background(settings);
 
     const AtlasBuild glyphs = load_glyphs(settings);
     RainState rain(glyphs.cols, glyphs.rows, k_glyph_count, seed_from_clock());
@@ -28,10 +53,11 @@ int run_animation(const ArgList& args) {
         fmt::print(stderr, "glyphRain: running ({}x{}, speed {}ms, density {}%)\n", settings.size,
                    settings.size, settings.speed, settings.density);
 
-    // Seam: the SIGHUP reload handler is installed here, after the "running" line.
+    // Installed only now: a SIGHUP during start-up keeps its default effect.
+    install_reload_handler();
 
     FrameBuffer frame(settings.size, settings.size);
-    LoopHooks hooks; // clicks, reloads and child reaping plug in through this
+    AppHooks hooks(settings, args);
     return run_main_loop({settings, rain, glyphs.atlas, frame, window}, hooks);
 }
 
