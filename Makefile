@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
 CMAKE_FLAGS ?=
 
-.PHONY: all deps test-deps build run test test-sanitize clean format
+.PHONY: all deps test-deps build run test test-sanitize package clean format
 
 all: build
 
@@ -31,6 +31,10 @@ test-sanitize: test-deps
 	@cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DGLYPHRAIN_SANITIZE=ON -DGLYPHRAIN_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	@cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
+	@ls $(BUILD_DIR)/glyphrain_*.deb
 
 format:
 	@git ls-files "*.cpp" "*.hpp" | xargs clang-format -i

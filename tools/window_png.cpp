@@ -1,6 +1,6 @@
 // Saves the glyphRain window (or a given window) of $DISPLAY as a PNG file, for `make run`
 // without a display and for looking at test and benchmark runs.
-// usage: window_png OUTPUT.png [WINDOW-ID] [--wait SECONDS]
+// usage: window_png OUTPUT.png [WINDOW-ID] [--wait SECONDS] [--scale N]
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -134,15 +134,19 @@ std::vector<std::uint8_t> encode_png(const std::vector<std::uint8_t>& rgb, std::
 
 int run(int argc, char** argv) {
     if (argc < 2) {
-        fmt::print(stderr, "usage: window_png OUTPUT.png [WINDOW-ID] [--wait SECONDS]\n");
+        fmt::print(stderr,
+                   "usage: window_png OUTPUT.png [WINDOW-ID] [--wait SECONDS] [--scale N]\n");
         return 2;
     }
     const std::string output = argv[1];
     std::optional<xcb_window_t> window;
     double wait_s = 0;
+    std::uint32_t scale = 1;
     for (int i = 2; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--wait" && i + 1 < argc)
             wait_s = std::atof(argv[++i]);
+        else if (std::string_view(argv[i]) == "--scale" && i + 1 < argc)
+            scale = static_cast<std::uint32_t>(std::clamp(std::atoi(argv[++i]), 1, 16));
         else
             window = static_cast<xcb_window_t>(std::strtoul(argv[i], nullptr, 0));
     }
@@ -198,7 +202,14 @@ int run(int argc, char** argv) {
         rgb[i * 3 + 2] = lsb ? p[0] : p[3];
     }
 
-    const std::vector<std::uint8_t> png = encode_png(rgb, width, height);
+    // Enlarge by pixel repetition, without smoothing, so small glyphs stay crisp.
+    const std::uint32_t out_w = width * scale, out_h = height * scale;
+    std::vector<std::uint8_t> scaled(std::size_t{out_w} * out_h * 3);
+    for (std::uint32_t y = 0; y < out_h; ++y)
+        for (std::uint32_t x = 0; x < out_w; ++x)
+            std::copy_n(&rgb[(std::size_t{y / scale} * width + x / scale) * 3], 3,
+                        &scaled[(std::size_t{y} * out_w + x) * 3]);
+    const std::vector<std::uint8_t> png = encode_png(scaled, out_w, out_h);
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(output.c_str(), "wb"), std::fclose);
     if (!file || std::fwrite(png.data(), 1, png.size(), file.get()) != png.size() ||
         std::fclose(file.release()) != 0) {
