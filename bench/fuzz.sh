@@ -1,16 +1,31 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for SECONDS; prints executions and findings.
 # usage: bench/fuzz.sh [SECONDS]   (default 30)
+#   FUZZ_BUILD_DIR   build directory (default: build-fuzz in the repository); corpora, logs and
+#                    crash inputs stay there
 set -euo pipefail
 seconds=${1:-30}
+[[ "$seconds" =~ ^[0-9]+$ && "$seconds" -ge 1 ]] || { echo "usage: bench/fuzz.sh [SECONDS]" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build-fuzz"
+build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is not installed" >&2; exit 1; }
 
-cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DGLYPHRAIN_FUZZ=ON -DGLYPHRAIN_TESTS=OFF -DGLYPHRAIN_BENCH=OFF >/dev/null
-targets=$(cd "$build/tests/fuzz" && make help | sed -n 's/^\.\.\. \(fuzz_[a-z_]*\)$/\1/p')
-cmake --build "$build" -j "$(nproc)" --target $targets >/dev/null
+mkdir -p "$build"
+if ! (cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DGLYPHRAIN_FUZZ=ON -DGLYPHRAIN_TESTS=OFF -DGLYPHRAIN_BENCH=OFF &&
+        cd "$build/tests/fuzz" && make help >"$build/targets.txt") >"$build/build.log" 2>&1; then
+    cat "$build/build.log" >&2
+    echo "fuzz.sh: configuring the fuzz build failed" >&2
+    exit 1
+fi
+targets=$(sed -n 's/^\.\.\. \(fuzz_[a-z_]*\)$/\1/p' "$build/targets.txt")
+[[ -n "$targets" ]] || { echo "fuzz.sh: no fuzz targets found" >&2; exit 1; }
+# shellcheck disable=SC2086 # one word per target
+if ! cmake --build "$build" -j "$(nproc)" --target $targets >>"$build/build.log" 2>&1; then
+    tail -n 50 "$build/build.log" >&2
+    echo "fuzz.sh: building the fuzz targets failed" >&2
+    exit 1
+fi
 
 status=0
 for target in $targets; do
@@ -19,8 +34,10 @@ for target in $targets; do
     seeds="$root/tests/fuzz/seeds/$target"
     [[ -x "$seeds" ]] && "$seeds" "$corpus"
     log="$build/$target.log"
+    # Crash inputs land in the build directory as crash-*, timeout-*, oom-* named after the target.
     if (cd "$build" && "./tests/fuzz/$target" -max_total_time="$seconds" -timeout=10 \
-            -rss_limit_mb=2048 -print_final_stats=1 "$corpus" >"$log" 2>&1); then
+            -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/$target-" \
+            "$corpus" </dev/null >"$log" 2>&1); then
         result="no findings"
     else
         result="FINDING (see $log)"
@@ -28,5 +45,8 @@ for target in $targets; do
     fi
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     printf '%-22s %12s executions  %s\n' "$target" "${runs:-?}" "$result"
+    if [[ $status -ne 0 ]]; then
+        grep -E '^(==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)' "$log" >&2 || true
+    fi
 done
 exit $status

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Runs the program under valgrind's memcheck on a private Xvfb through start-up, at least 200
+# frames, a SIGHUP reload, a left click running its command, a middle-click reload and the close
+# message; fails on any memcheck error, any definite leak or an unclean exit.
+# usage: bench/valgrind.sh [GLYPHRAIN_BINARY]
+#   VALGRIND_LOG   file to keep valgrind's report in (default: printed on failure only)
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+bin=${1:-$repo/build/glyphRain}
+size=96
+[[ -x "$bin" ]] || { echo "valgrind.sh: no binary at $bin (build first or pass its path)" >&2; exit 1; }
+command -v valgrind >/dev/null || { echo "valgrind.sh: valgrind is not installed" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/glyphrain-valgrind-XXXXXX")
+log=${VALGRIND_LOG:-$work/valgrind.log}
+xvfb_pid=""
+app_pid=""
+stop_pid() {
+    local pid=$1
+    [[ -n "$pid" ]] || return 0
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+cleanup() {
+    stop_pid "$app_pid"
+    stop_pid "$xvfb_pid"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+fail() {
+    echo "valgrind.sh: $*" >&2
+    echo "--- program's standard error" >&2
+    cat "$work/app.err" >&2 || true
+    echo "--- valgrind" >&2
+    cat "$log" >&2 || true
+    exit 1
+}
+
+# Starts Xvfb on a free display; sets display and xvfb_pid.
+start_xvfb() {
+    display=""
+    for n in $(seq 700 799); do
+        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+        Xvfb ":$n" -nolisten tcp -noreset -screen 0 1280x1024x24 >/dev/null 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 100); do
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            if [[ -S /tmp/.X11-unix/X$n && "$(tr -d ' ' </tmp/.X$n-lock 2>/dev/null)" == "$xvfb_pid" ]]; then
+                display=":$n"
+                sleep 0.2
+                return 0
+            fi
+            sleep 0.05
+        done
+        stop_pid "$xvfb_pid"
+        xvfb_pid=""
+    done
+    echo "valgrind.sh: could not start Xvfb" >&2
+    exit 1
+}
+
+# wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND every 0.1 s while the program runs.
+wait_for() {
+    local seconds=$1 what=$2
+    shift 2
+    for _ in $(seq $((seconds * 10))); do
+        "$@" && return 0
+        kill -0 "$app_pid" 2>/dev/null || fail "the program ended while waiting for $what"
+        sleep 0.1
+    done
+    fail "timed out waiting for $what"
+}
+said() { grep -qF "$1" "$work/app.err"; }
+# Frames sent so far, from the bytes written: one PutImage request of 24 + 4 * size² bytes each.
+# valgrind's own log writes count too, so the figure may run a few frames ahead; see at_least.
+frames() { echo $(($(awk '/^wchar:/ {print $2}' "/proc/$app_pid/io") / (24 + 4 * size * size))); }
+at_least() { (($(frames) >= $1)); }
+
+g++ -std=c++20 -O1 -Wall -Wextra -o "$work/fake_input" "$repo/tools/fake_input.cpp" -lxcb -lxcb-xtest
+
+mkdir -p "$work/config/glyphRain"
+cat >"$work/config/glyphRain/config" <<EOF
+theme = zenburn
+left_click = touch '$work/clicked'
+EOF
+
+start_xvfb
+HOME=$work XDG_CONFIG_HOME=$work/config DISPLAY=$display \
+    valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite,possible \
+    --errors-for-leak-kinds=definite --error-exitcode=99 --child-silent-after-fork=yes \
+    --log-file="$log" "$bin" --size "$size" --speed 20 2>"$work/app.err" &
+app_pid=$!
+
+wait_for 120 "start-up" said "glyphRain: running"
+wait_for 120 "the first 50 frames" at_least 50
+kill -HUP "$app_pid"
+wait_for 60 "the SIGHUP reload" said "glyphRain: config reloaded (SIGHUP)"
+DISPLAY=$display "$work/fake_input" click 1 || fail "the left click could not be sent"
+wait_for 60 "the left-click command" test -e "$work/clicked"
+DISPLAY=$display "$work/fake_input" click 2 || fail "the middle click could not be sent"
+wait_for 60 "the middle-click reload" grep -qx "glyphRain: config reloaded" "$work/app.err"
+# Ten frames to spare for the bytes valgrind itself wrote.
+wait_for 300 "200 frames" at_least 210
+shown=$(frames)
+DISPLAY=$display "$work/fake_input" close || fail "the close message could not be sent"
+wait_for 120 "the exit message" said "glyphRain: exiting"
+
+status=0
+for _ in $(seq 600); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+wait "$app_pid" || status=$?
+app_pid=""
+
+errors=$(sed -n 's/^==[0-9]*== ERROR SUMMARY: \([0-9]*\) errors.*/\1/p' "$log" | tail -n 1)
+definite=$(sed -n 's/^==[0-9]*==    definitely lost: \([0-9,]*\) bytes.*/\1/p' "$log" | tail -n 1)
+echo "valgrind.sh: $shown frames, SIGHUP reload, left click, middle-click reload, close"
+grep -E '== (ERROR SUMMARY|   (definitely|indirectly|possibly) lost|   still reachable|All heap blocks)' \
+    "$log" | sed 's/^==[0-9]*== */    /'
+[[ "$status" -eq 0 ]] || fail "exit status $status (99: memcheck found errors)"
+[[ "${errors:-x}" == 0 ]] || fail "memcheck reported ${errors:-no} errors"
+[[ -z "$definite" || "$definite" == 0 ]] || fail "definitely lost: $definite bytes"
+echo "valgrind.sh: ok, no memcheck error and no definite leak"

@@ -1,0 +1,127 @@
+// Plays the user or the window manager against the glyphRain window of $DISPLAY, for scripted
+// runs: a button click in the window's centre (XTEST) or the close message.
+// usage: fake_input click BUTTON | fake_input close
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+namespace {
+
+struct Free {
+    void operator()(void* p) const noexcept { std::free(p); }
+};
+template <class T> using Reply = std::unique_ptr<T, Free>;
+
+constexpr char k_dock_class[] = "glyphrain\0glyphRain"; // 20 bytes with the final NUL
+
+bool has_dock_class(xcb_connection_t* c, xcb_window_t w) {
+    Reply<xcb_get_property_reply_t> p(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 16), nullptr));
+    return p && xcb_get_property_value_length(p.get()) == sizeof k_dock_class &&
+           std::memcmp(xcb_get_property_value(p.get()), k_dock_class, sizeof k_dock_class) == 0;
+}
+
+/// Depth-first search below root, since a window manager may have reparented the window.
+std::optional<xcb_window_t> find_dock_window(xcb_connection_t* c, xcb_window_t root) {
+    std::vector<xcb_window_t> pending{root};
+    while (!pending.empty()) {
+        xcb_window_t w = pending.back();
+        pending.pop_back();
+        if (has_dock_class(c, w)) return w;
+        Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
+        if (!tree) continue;
+        const xcb_window_t* kids = xcb_query_tree_children(tree.get());
+        pending.insert(pending.end(), kids, kids + xcb_query_tree_children_length(tree.get()));
+    }
+    return std::nullopt;
+}
+
+xcb_atom_t intern(xcb_connection_t* c, std::string_view name) {
+    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+// The press goes where the pointer is, as a real one would: move first, then press and release.
+bool click(xcb_connection_t* c, xcb_window_t root, xcb_window_t w, std::uint8_t button) {
+    Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr));
+    Reply<xcb_translate_coordinates_reply_t> at(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, w, root, 0, 0), nullptr));
+    if (!geometry || !at) return false;
+    const auto x = static_cast<std::int16_t>(at->dst_x + geometry->width / 2);
+    const auto y = static_cast<std::int16_t>(at->dst_y + geometry->height / 2);
+    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, x, y, 0);
+    xcb_test_fake_input(c, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    return true;
+}
+
+// With an empty event mask the server delivers the message to the window's creator, as a window
+// manager's close action does.
+void close_window(xcb_connection_t* c, xcb_window_t w) {
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = w;
+    event.type = intern(c, "WM_PROTOCOLS");
+    event.data.data32[0] = intern(c, "WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(c, 0, w, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+}
+
+int usage() {
+    std::fputs("usage: fake_input click BUTTON | fake_input close\n", stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return usage();
+    const std::string_view command = argv[1];
+    int button = 0;
+    if (command == "click") {
+        if (argc != 3 || (button = std::atoi(argv[2])) < 1 || button > 255) return usage();
+    } else if (command != "close" || argc != 2) {
+        return usage();
+    }
+
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        std::fputs("fake_input: cannot connect to the X server\n", stderr);
+        xcb_disconnect(c);
+        return 1;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    // The window may still be on its way: look for up to five seconds.
+    std::optional<xcb_window_t> window;
+    for (int attempt = 0; attempt < 100 && !window; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        window = find_dock_window(c, root);
+    }
+    int status = 0;
+    if (!window) {
+        std::fputs("fake_input: no glyphRain window\n", stderr);
+        status = 1;
+    } else if (command == "close") {
+        close_window(c, *window);
+    } else if (!click(c, root, *window, static_cast<std::uint8_t>(button))) {
+        std::fputs("fake_input: cannot place the click\n", stderr);
+        status = 1;
+    }
+    // A round trip makes sure the server has handled everything before the process ends.
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    xcb_disconnect(c);
+    return status;
+}
