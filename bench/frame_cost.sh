@@ -8,6 +8,7 @@
 #   LARGE_SECONDS (15)    length of the 1024 px / 10 ms measurement
 #   FLOOR_SOURCE          floor.c (default: ../shared/perf/floor.c beside the repository)
 set -euo pipefail
+source "$(dirname "$0")/../scripts/lib/xvfb.sh"
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$repo/build/glyphRain}
@@ -23,14 +24,6 @@ gcc -O2 -Wall -Wextra -o "$floor_bin" "$floor_src" -lxcb
 
 xvfb_pid=""
 app_pid=""
-stop_pid() {
-    local pid=$1
-    [[ -n "$pid" ]] || return 0
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-}
 cleanup() {
     stop_pid "$app_pid"
     stop_pid "$xvfb_pid"
@@ -39,28 +32,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Starts Xvfb on a free display; sets display and xvfb_pid.
-start_xvfb() {
-    display=""
-    for n in $(seq 500 599); do
-        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-        Xvfb ":$n" -nolisten tcp -noreset -screen 0 1280x1024x24 >/dev/null 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 100); do
-            kill -0 "$xvfb_pid" 2>/dev/null || break
-            if [[ -S /tmp/.X11-unix/X$n && "$(tr -d ' ' </tmp/.X$n-lock 2>/dev/null)" == "$xvfb_pid" ]]; then
-                display=":$n"
-                sleep 0.2
-                return 0
-            fi
-            sleep 0.05
-        done
-        stop_pid "$xvfb_pid"
-        xvfb_pid=""
-    done
-    echo "frame_cost: could not start Xvfb" >&2
-    exit 1
-}
 
 cpu_ns() { awk '{print $1}' "/proc/$1/schedstat"; }
 written() { awk '/^wchar:/ {print $2}' "/proc/$1/io"; }
@@ -72,7 +43,7 @@ printf '%-5s %-6s %-10s %7s %7s %12s %12s %9s %9s\n' size ms program frames fps 
 # measure SIZE INTERVAL_MS SECONDS: one floor row and one glyphRain row, each on a fresh server.
 measure() {
     local size=$1 ms=$2 secs=$3
-    start_xvfb
+    start_xvfb 500 599 frame_cost
     local line
     line=$(DISPLAY=$display XVFB_PID=$xvfb_pid "$floor_bin" "paced$ms" "$size" "$secs")
     stop_pid "$xvfb_pid"
@@ -86,7 +57,7 @@ measure() {
     printf '%-5s %-6s %-10s %7s %7s %12s %12s %9s %9s\n' "$size" "$ms" floor "$f_frames" "$f_fps" \
         "$f_client" "$f_server" - "$f_hwm"
 
-    start_xvfb
+    start_xvfb 500 599 frame_cost
     HOME=$work XDG_CONFIG_HOME=$work/config DISPLAY=$display \
         "$bin" --size "$size" --speed "$ms" 2>"$work/app.err" &
     app_pid=$!

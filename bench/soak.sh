@@ -6,6 +6,7 @@
 #   SOAK_SIZE (96)     window size passed with --size
 #   SOAK_SAMPLES       file to keep the per-second samples in (seconds, rss_kib, cpu_percent)
 set -euo pipefail
+source "$(dirname "$0")/../scripts/lib/xvfb.sh"
 
 minutes=${1:?usage: bench/soak.sh MINUTES [GLYPHRAIN_BINARY]}
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,14 +19,6 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/glyphrain-soak-XXXXXX")
 samples=${SOAK_SAMPLES:-$work/samples}
 xvfb_pid=""
 app_pid=""
-stop_pid() {
-    local pid=$1
-    [[ -n "$pid" ]] || return 0
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-}
 cleanup() {
     stop_pid "$app_pid"
     stop_pid "$xvfb_pid"
@@ -34,34 +27,12 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Starts Xvfb on a free display; sets display and xvfb_pid.
-start_xvfb() {
-    display=""
-    for n in $(seq 600 699); do
-        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-        Xvfb ":$n" -nolisten tcp -noreset -screen 0 1280x1024x24 >/dev/null 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 100); do
-            kill -0 "$xvfb_pid" 2>/dev/null || break
-            if [[ -S /tmp/.X11-unix/X$n && "$(tr -d ' ' </tmp/.X$n-lock 2>/dev/null)" == "$xvfb_pid" ]]; then
-                display=":$n"
-                sleep 0.2
-                return 0
-            fi
-            sleep 0.05
-        done
-        stop_pid "$xvfb_pid"
-        xvfb_pid=""
-    done
-    echo "soak: could not start Xvfb" >&2
-    exit 1
-}
 
 rss_kib() { awk '$1 == "VmRSS:" {print $2}' "/proc/$1/status" 2>/dev/null; }
 # User plus system time in clock ticks; the fields after the command name, which ends in ") ".
 cpu_ticks() { sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | awk '{print $12 + $13}'; }
 
-start_xvfb
+start_xvfb 600 699 soak
 mkdir -p "$work/config"
 HOME=$work XDG_CONFIG_HOME=$work/config DISPLAY=$display \
     "$bin" --size "$size" --speed 10 2>"$work/app.err" &

@@ -5,6 +5,7 @@
 # usage: bench/valgrind.sh [GLYPHRAIN_BINARY]
 #   VALGRIND_LOG   file to keep valgrind's report in (default: printed on failure only)
 set -euo pipefail
+source "$(dirname "$0")/../scripts/lib/xvfb.sh"
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$repo/build/glyphRain}
@@ -16,14 +17,6 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/glyphrain-valgrind-XXXXXX")
 log=${VALGRIND_LOG:-$work/valgrind.log}
 xvfb_pid=""
 app_pid=""
-stop_pid() {
-    local pid=$1
-    [[ -n "$pid" ]] || return 0
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-}
 cleanup() {
     stop_pid "$app_pid"
     stop_pid "$xvfb_pid"
@@ -41,28 +34,6 @@ fail() {
     exit 1
 }
 
-# Starts Xvfb on a free display; sets display and xvfb_pid.
-start_xvfb() {
-    display=""
-    for n in $(seq 700 799); do
-        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-        Xvfb ":$n" -nolisten tcp -noreset -screen 0 1280x1024x24 >/dev/null 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 100); do
-            kill -0 "$xvfb_pid" 2>/dev/null || break
-            if [[ -S /tmp/.X11-unix/X$n && "$(tr -d ' ' </tmp/.X$n-lock 2>/dev/null)" == "$xvfb_pid" ]]; then
-                display=":$n"
-                sleep 0.2
-                return 0
-            fi
-            sleep 0.05
-        done
-        stop_pid "$xvfb_pid"
-        xvfb_pid=""
-    done
-    echo "valgrind.sh: could not start Xvfb" >&2
-    exit 1
-}
 
 # wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND every 0.1 s while the program runs.
 wait_for() {
@@ -89,7 +60,7 @@ theme = zenburn
 left_click = touch '$work/clicked'
 EOF
 
-start_xvfb
+start_xvfb 700 799 valgrind.sh
 HOME=$work XDG_CONFIG_HOME=$work/config DISPLAY=$display \
     valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite,possible \
     --errors-for-leak-kinds=definite --error-exitcode=99 --child-silent-after-fork=yes \
