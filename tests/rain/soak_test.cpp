@@ -34,9 +34,11 @@ namespace {
 const std::string k_vl_gothic = "/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf";
 const std::string k_dejavu_mono = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
 
+#ifdef GLYPHRAIN_SOAK_ASAN
 /// Frames of the unoptimized sanitizer build are a hundred times dearer or more, so its counts
 /// are divided by this unless GLYPHRAIN_SOAK_FULL is set in the environment.
 constexpr std::uint64_t k_sanitizer_divisor = 200;
+#endif
 
 std::uint64_t frames_to_run(std::uint64_t full) {
 #ifdef GLYPHRAIN_SOAK_ASAN
