@@ -6,21 +6,18 @@
 # usage: bench/frame_cost.sh [GLYPHRAIN_BINARY]
 #   DEFAULT_SECONDS (30)  length of the 96 px / 80 ms measurement
 #   LARGE_SECONDS (15)    length of the 1024 px / 10 ms measurement
-#   FLOOR_SOURCE          floor.c (default: ../shared/perf/floor.c beside the repository)
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/xvfb.sh"
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$repo/build/glyphRain}
-floor_src=${FLOOR_SOURCE:-$repo/../shared/perf/floor.c}
 default_s=${DEFAULT_SECONDS:-30}
 large_s=${LARGE_SECONDS:-15}
 [[ -x "$bin" ]] || { echo "frame_cost: no binary at $bin (build first or pass its path)" >&2; exit 1; }
-[[ -f "$floor_src" ]] || { echo "frame_cost: no floor program at $floor_src" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/glyphrain-bench-XXXXXX")
 floor_bin=$work/floor
-gcc -O2 -Wall -Wextra -o "$floor_bin" "$floor_src" -lxcb
+g++ -std=c++20 -O2 -Wall -Wextra -o "$floor_bin" "$repo/bench/floor.cpp" -lxcb
 
 xvfb_pid=""
 app_pid=""
