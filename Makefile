@@ -17,7 +17,7 @@ build = cmake --build $(1) -j $(JOBS) $(if $(2),--target $(2)) >$(1)/build.log \
 ctest = cd $(1) && if ctest --output-on-failure -j $(JOBS) --timeout 300 $(2) >ctest.log 2>&1; then \
 		grep -E '^(Total Test time|[0-9]+% tests passed)' ctest.log >&2; \
 	else \
-		grep -vE '^ *[0-9]+/[0-9]+ Test +\#[0-9]+: .* Passed' ctest.log >&2; \
+		grep -vE '^ *Start +[0-9]+: |^ *[0-9]+/[0-9]+ Test +\#[0-9]+: .* Passed' ctest.log >&2; \
 		echo "make: tests failed; the whole output is in $(1)/ctest.log" >&2; exit 1; \
 	fi
 
