@@ -44,7 +44,7 @@ run: deps
 	@echo "make: building glyphRain in $(BUILD_DIR)/" >&2
 	@$(call configure,$(BUILD_DIR))
 	@$(call build,$(BUILD_DIR),glyphRain window_png)
-	@echo "make: running $(BUILD_DIR)/glyphRain $(ARGS)" >&2
+	@echo "make: running $(strip $(BUILD_DIR)/glyphRain $(ARGS))" >&2
 	@scripts/run $(BUILD_DIR)/glyphRain $(ARGS)
 
 test: test-deps
