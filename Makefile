@@ -32,8 +32,12 @@ test-sanitize: test-deps
 	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	@cd $(SANITIZE_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
+# Files in the package are dated from the newest changelog entry, so rebuilding a release gives the
+# same package.
+RELEASE_DATE = $(shell sed -n 's/^\#\# [^ ]* - //p' CHANGELOG.md | head -n 1)
+
 package: build
-	@cd $(BUILD_DIR) && cpack -G DEB
+	@cd $(BUILD_DIR) && SOURCE_DATE_EPOCH=$${SOURCE_DATE_EPOCH:-$$(date -u -d "$(RELEASE_DATE)" +%s)} cpack -G DEB
 	@ls $(BUILD_DIR)/glyphrain_*.deb
 
 format:
