@@ -69,8 +69,12 @@ test-sanitize: test-deps
 	@echo "make: running the tests under the sanitizers" >&2
 	@$(call ctest,$(SANITIZE_DIR))
 
+# Files in the package are dated from the newest changelog entry, so rebuilding a release gives the
+# same package.
+RELEASE_DATE = $(shell sed -n 's/^\#\# [^ ]* - //p' CHANGELOG.md | head -n 1)
+
 package: build
-	@cd $(BUILD_DIR) && cpack -G DEB >cpack.log || { cat cpack.log >&2; exit 1; }
+	@cd $(BUILD_DIR) && SOURCE_DATE_EPOCH=$${SOURCE_DATE_EPOCH:-$$(date -u -d "$(RELEASE_DATE)" +%s)} cpack -G DEB >cpack.log || { cat cpack.log >&2; exit 1; }
 	@ls $(BUILD_DIR)/glyphrain_*.deb
 
 format: dev-deps

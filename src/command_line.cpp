@@ -45,8 +45,8 @@ constexpr std::string_view k_help =
     "  quiet = false                          Suppress informational output\n"
     "  background = true                      Run in background\n";
 
-constexpr std::array<std::string_view, 6> k_flag_options = {
-    "--help", "--verbose", "--quiet", "--background", "--configure", "--write-config"};
+constexpr std::array<std::string_view, 7> k_flag_options = {
+    "--help", "--version", "--verbose", "--quiet", "--background", "--configure", "--write-config"};
 constexpr std::array<std::string_view, 7> k_value_options = {
     "--size", "--speed", "--density", "--font", "--theme", "--dock", "--config"};
 

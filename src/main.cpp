@@ -54,6 +54,12 @@ std::string quoted(std::string_view text) {
     return out + "\"";
 }
 
+/// The one line ever written to standard output; a failed write is an error, not a success.
+void print_version() {
+    fmt::print(stdout, "glyphRain {}\n", GLYPHRAIN_VERSION);
+    if (std::fflush(stdout) != 0) throw glyphrain::SystemError(errno);
+}
+
 int run_program(const glyphrain::ArgList& args) {
     using namespace glyphrain;
     if (has_arg(args, "--help")) {
@@ -64,6 +70,12 @@ int run_program(const glyphrain::ArgList& args) {
         fmt::print(stderr, "glyphRain: unknown option '{}'\n", *unknown);
         fmt::print(stderr, "Try 'glyphRain --help' for usage information.\n");
         return 1;
+    }
+    // After the option check, so a typo beside --version is still reported; before any mode, so
+    // nothing is read or written.
+    if (has_arg(args, "--version")) {
+        print_version();
+        return 0;
     }
     if (has_arg(args, "--write-config") || has_arg(args, "--configure")) return run_save_mode(args);
     return run_animation(args);

@@ -32,6 +32,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UnknownCase{args_of({"--quiet", "--bogus"}), "--bogus"},
                       UnknownCase{args_of({"--theme"}), std::nullopt},
                       UnknownCase{args_of({"--write-config", "--nope"}), "--nope"},
+                      UnknownCase{args_of({"--version", "--nope"}), "--nope"},
                       UnknownCase{args_of({"--config", "a", "--Size", "1"}), "--Size"},
                       UnknownCase{ArgList{"--bogus-program-name"}, std::nullopt}));
 

@@ -28,7 +28,19 @@ INSTANTIATE_TEST_SUITE_P(Cases, HelpTest,
                          ::testing::Values(std::vector<std::string>{"--help"},
                                            std::vector<std::string>{"--bogus", "--help"},
                                            std::vector<std::string>{"--size", "--help"},
-                                           std::vector<std::string>{"--write-config", "--help"}));
+                                           std::vector<std::string>{"--write-config", "--help"},
+                                           std::vector<std::string>{"--version", "--help"}));
+
+TEST(Version, PrintsOneLineOnStandardOutputAndLeavesSaveModeAlone) {
+    test::TempDir home;
+    auto r = run_process(test::glyphrain_binary(),
+                         {.args = {"--write-config", "--version"},
+                          .env = {{"HOME", home.path()}, {"XDG_CONFIG_HOME", std::nullopt}}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "glyphRain " GLYPHRAIN_VERSION "\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(test::file_exists(home.file(".config")));
+}
 
 TEST(UnknownOption, PrintsTwoLinesAndFailsBeforeReadingAnything) {
     test::TempDir home;
