@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <new>
 #include <stdexcept>
 
 namespace glyphrain {
@@ -111,7 +112,12 @@ void fill_rect(FrameBuffer& buffer, std::int64_t x_first, std::int64_t x_last, s
 } // namespace
 
 FrameBuffer::FrameBuffer(std::size_t width, std::size_t height)
-    : m_width(width), m_height(height), m_owned(width * height, 0), m_pixels(m_owned) {}
+    : m_width(width), m_height(height),
+      m_owned(static_cast<std::uint32_t*>(
+          std::calloc(std::max<std::size_t>(width * height, 1), sizeof(std::uint32_t)))) {
+    if (!m_owned) throw std::bad_alloc();
+    m_pixels = {m_owned.get(), width * height};
+}
 
 FrameBuffer::FrameBuffer(std::size_t width, std::size_t height, std::span<std::uint8_t> memory)
     : m_width(width), m_height(height) {

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -43,8 +45,13 @@ class FrameBuffer {
   private:
     std::size_t m_width;
     std::size_t m_height;
-    std::vector<std::uint32_t> m_owned; // words keep the rows aligned for whole-pixel stores
-    std::span<std::uint32_t> m_pixels;  // m_owned, or the lent memory
+    struct FreeDeleter {
+        void operator()(std::uint32_t* p) const noexcept { std::free(p); }
+    };
+    // calloc: a large buffer stays untouched, so costs no resident memory, while frames are
+    // composed into lent memory instead. Words keep the rows aligned for whole-pixel stores.
+    std::unique_ptr<std::uint32_t[], FreeDeleter> m_owned;
+    std::span<std::uint32_t> m_pixels; // m_owned, or the lent memory
 };
 
 struct BevelColors {
