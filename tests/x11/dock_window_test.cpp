@@ -281,6 +281,38 @@ INSTANTIATE_TEST_SUITE_P(Sizes, DockWindowFrames,
                                            FrameCase{k_shm_min_size_px, false, true},
                                            FrameCase{1024, false, true}));
 
+// A shared frame the server refuses never completes, so the segment could not be reused: the
+// window goes back to PutImage for good and keeps showing frames.
+TEST(DockWindowFrames, AnErrorOnTheSharedPathSwitchesToPutImage) {
+    const std::uint16_t size = k_shm_min_size_px;
+    XvfbServer server;
+    DisplayEnv env(server.display());
+    DockWindow dock(size, std::nullopt);
+    XClient x(server.display());
+    ASSERT_TRUE(dock.shares_memory());
+    std::vector<std::uint8_t> client_buffer(std::size_t{size} * size * 4);
+    const std::span<std::uint8_t> memory = dock.frame_memory(client_buffer);
+    ASSERT_EQ(memory.size(), client_buffer.size());
+    dock.send_frame(XCB_NONE, memory); // BadDrawable for a ShmPutImage
+    dock.flush();
+    for (int i = 0; i < 200 && dock.shares_memory(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (dock.poll_event().kind != DockEvent::Kind::none) {
+        }
+    }
+    ASSERT_FALSE(dock.shares_memory());
+    ASSERT_EQ(dock.frame_memory(client_buffer).data(), client_buffer.data());
+    client_buffer = pattern_frame(dock, 5);
+    dock.present_frame(client_buffer);
+    const std::vector<std::uint32_t> expected = pattern_pixels(std::size_t{size} * size, 5);
+    std::vector<std::uint32_t> seen;
+    for (int i = 0; i < 100 && seen != expected; ++i) {
+        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        seen = x.image(dock.window(), 0, 0, size, size);
+    }
+    EXPECT_EQ(seen, expected);
+}
+
 TEST(DockWindowFrames, WrongBufferLengthIsRefused) {
     XvfbServer server;
     DisplayEnv env(server.display());
