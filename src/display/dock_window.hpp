@@ -11,10 +11,8 @@
 struct xcb_connection_t;
 
 namespace glyphrain {
-class ShmFrames;
-}
 
-namespace glyphrain {
+class ShmFrames;
 
 /// What the main loop needs to know about one queued event.
 struct DockEvent {

@@ -114,7 +114,11 @@ std::unique_ptr<ShmFrames> ShmFrames::open(xcb_connection_t* c, std::size_t fram
         // A descriptor crosses IPC namespaces, where a SysV id means nothing to the server.
         if (at_least(1, 2)) attached = attach_memfd(c, id, frame_bytes);
         if (!attached) attached = attach_sysv(c, id, frame_bytes);
-        if (!attached) return nullptr; // an attached first segment goes with the connection
+        if (!attached) {
+            for (const ShmSegment& held : segments)
+                if (held.id() != 0) xcb_shm_detach(c, held.id());
+            return nullptr;
+        }
         segment = std::move(*attached);
     }
     return std::make_unique<ShmFrames>(c, std::move(segments), extension->major_opcode,
