@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Cost of one frame of the running program against the floor program (compose + one PutImage),
-# both on a fresh private Xvfb, at the same size and interval, in one run of this script.
+# with frames sent by PutImage (GLYPHRAIN_NO_SHM=1) and by shared memory, all three alternated in
+# rounds on one private Xvfb per size, so that drift on a shared machine hits each of them alike.
 # Reports per frame the client's and the X server's CPU time (/proc/PID/schedstat), the frame
-# rate, and the client's resident memory.
+# rate, the client's resident memory, and the ratios of the totals.
 # usage: bench/frame_cost.sh [GLYPHRAIN_BINARY]
-#   DEFAULT_SECONDS (30)  length of the 96 px / 80 ms measurement
-#   LARGE_SECONDS (15)    length of the 1024 px / 10 ms measurement
+#   CASES ("96:80:30 1024:10:15")  SIZE:INTERVAL_MS:SECONDS per program, split over the rounds
+#   ROUNDS (3)                     how often the three programs take turns
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/xvfb.sh"
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$repo/build/glyphRain}
-default_s=${DEFAULT_SECONDS:-30}
-large_s=${LARGE_SECONDS:-15}
+cases=${CASES:-96:80:30 1024:10:15}
+rounds=${ROUNDS:-3}
 [[ -x "$bin" ]] || { echo "frame_cost: no binary at $bin (build first or pass its path)" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/glyphrain-bench-XXXXXX")
@@ -29,33 +30,32 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-
 cpu_ns() { awk '{print $1}' "/proc/$1/schedstat"; }
 written() { awk '/^wchar:/ {print $2}' "/proc/$1/io"; }
 status_kb() { awk -v key="$2:" '$1 == key {print $2}' "/proc/$1/status"; }
+field() { sed -n "s/.* $1=\\([0-9.-]*\\).*/\\1/p" <<<"$2"; }
 
-printf '%-5s %-6s %-10s %7s %7s %12s %12s %9s %9s\n' size ms program frames fps \
-    client_us/f server_us/f rss_kib peak_kib
+# Every row: size ms program frames seconds client_ns server_ns rss_kib peak_kib
+rows=$work/rows
 
-# measure SIZE INTERVAL_MS SECONDS: one floor row and one glyphRain row, each on a fresh server.
-measure() {
-    local size=$1 ms=$2 secs=$3
-    start_xvfb 500 599 frame_cost
-    local line
-    line=$(DISPLAY=$display XVFB_PID=$xvfb_pid "$floor_bin" "paced$ms" "$size" "$secs")
-    stop_pid "$xvfb_pid"
-    xvfb_pid=""
-    local f_frames f_fps f_client f_server f_hwm
-    f_frames=$(sed -n 's/.* frames=\([0-9]*\).*/\1/p' <<<"$line")
-    f_fps=$(sed -n 's/.* fps=\([0-9.]*\).*/\1/p' <<<"$line")
-    f_client=$(sed -n 's/.* client_us=\([0-9.]*\).*/\1/p' <<<"$line")
-    f_server=$(sed -n 's/.* server_us=\([0-9.-]*\).*/\1/p' <<<"$line")
-    f_hwm=$(sed -n 's/.* hwm_kb=\([0-9]*\).*/\1/p' <<<"$line")
-    printf '%-5s %-6s %-10s %7s %7s %12s %12s %9s %9s\n' "$size" "$ms" floor "$f_frames" "$f_fps" \
-        "$f_client" "$f_server" - "$f_hwm"
+# floor_row SIZE MS SECONDS
+floor_row() {
+    local line frames
+    line=$(DISPLAY=$display XVFB_PID=$xvfb_pid "$floor_bin" "paced$2" "$1" "$3")
+    frames=$(field frames "$line")
+    awk -v s="$1" -v ms="$2" -v f="$frames" -v w="$(field wall_s "$line")" \
+        -v c="$(field client_us "$line")" -v x="$(field server_us "$line")" \
+        -v h="$(field hwm_kb "$line")" \
+        'BEGIN { printf "%s %s floor %d %.3f %.0f %.0f 0 %d\n", s, ms, f, w, c*f*1000, x*f*1000, h }'
+}
 
-    start_xvfb 500 599 frame_cost
-    HOME=$work XDG_CONFIG_HOME=$work/config DISPLAY=$display \
+# app_row SIZE MS SECONDS PROGRAM: glyphRain, by PutImage or by shared memory (where it pays).
+app_row() {
+    local size=$1 ms=$2 secs=$3 program=$4
+    local no_shm=()
+    [[ $program == putimage ]] && no_shm=(GLYPHRAIN_NO_SHM=1)
+    : >"$work/app.err"
+    env "${no_shm[@]}" HOME="$work" XDG_CONFIG_HOME="$work/config" DISPLAY="$display" \
         "$bin" --size "$size" --speed "$ms" 2>"$work/app.err" &
     app_pid=$!
     for _ in $(seq 300); do
@@ -64,33 +64,67 @@ measure() {
         sleep 0.1
     done
     sleep 1 # past start-up and the first frames
-    # Frames are counted from the bytes the client wrote: one PutImage request per frame.
+    # Frames are counted from the bytes the client writes: one request per frame, a 40-byte
+    # ShmPutImage when a shared segment is mapped, else a PutImage carrying every pixel.
     local request=$((24 + 4 * size * size))
     ((size >= 256)) && request=$((request + 4))
+    if grep -qE 'memfd:glyphRain-frame|/SYSV' "/proc/$app_pid/maps"; then
+        request=40
+        program=shm
+    elif [[ $program == shm ]]; then
+        program=shm-off # below the size where shared memory pays: PutImage all the same
+    fi
     local c0 x0 w0 t0 c1 x1 w1 t1
     c0=$(cpu_ns "$app_pid"); x0=$(cpu_ns "$xvfb_pid"); w0=$(written "$app_pid"); t0=$(date +%s.%N)
     sleep "$secs"
-    c1=$(cpu_ns "$app_pid"); x1=$(cpu_ns "$xvfb_pid"); w1=$(written "$app_pid"); t1=$(date +%s.%N)
+    t1=$(date +%s.%N); w1=$(written "$app_pid"); c1=$(cpu_ns "$app_pid"); x1=$(cpu_ns "$xvfb_pid")
     local rss hwm
     rss=$(status_kb "$app_pid" VmRSS)
     hwm=$(status_kb "$app_pid" VmHWM)
     stop_pid "$app_pid"
     app_pid=""
-    stop_pid "$xvfb_pid"
-    xvfb_pid=""
-    awk -v size="$size" -v ms="$ms" -v c="$((c1 - c0))" -v x="$((x1 - x0))" -v w="$((w1 - w0))" \
-        -v req="$request" -v t0="$t0" -v t1="$t1" -v rss="$rss" -v hwm="$hwm" \
-        -v fc="$f_client" -v fs="$f_server" 'BEGIN {
-        frames = int(w / req + 0.5)
-        if (frames < 1) frames = 1
-        cu = c / frames / 1000; su = x / frames / 1000
-        printf "%-5s %-6s %-10s %7d %7.1f %12.2f %12.2f %9d %9d\n", size, ms, "glyphRain", frames,
-               frames / (t1 - t0), cu, su, rss, hwm
-        rc = (fc > 0) ? cu / fc : 0
-        rs = (fs > 0) ? su / fs : 0
-        printf "%-5s %-6s %-10s %7s %7s %11.2fx %11.2fx\n", size, ms, "ratio", "", "", rc, rs
-    }'
+    awk -v s="$size" -v ms="$ms" -v p="$program" -v c="$((c1 - c0))" -v x="$((x1 - x0))" \
+        -v w="$((w1 - w0))" -v req="$request" -v t0="$t0" -v t1="$t1" -v rss="$rss" -v hwm="$hwm" \
+        'BEGIN { f = int(w / req + 0.5); if (f < 1) f = 1
+                 printf "%s %s %s %d %.3f %d %d %d %d\n", s, ms, p, f, t1 - t0, c, x, rss, hwm }'
 }
 
-measure 96 80 "$default_s"
-measure 1024 10 "$large_s"
+printf '%-5s %-4s %-9s %7s %7s %12s %12s %9s %9s\n' size ms program frames fps \
+    client_us/f server_us/f rss_kib peak_kib
+for case in $cases; do
+    IFS=: read -r size ms secs <<<"$case"
+    per_round=$(awk -v s="$secs" -v r="$rounds" 'BEGIN { printf "%.1f", s / r }')
+    start_xvfb 500 599 frame_cost
+    for _ in $(seq "$rounds"); do
+        floor_row "$size" "$ms" "$per_round" >>"$rows"
+        app_row "$size" "$ms" "$per_round" putimage >>"$rows"
+        app_row "$size" "$ms" "$per_round" shm >>"$rows"
+    done
+    stop_pid "$xvfb_pid"
+    xvfb_pid=""
+    # Totals over the rounds, then each program against the PutImage path and the floor.
+    awk -v s="$size" -v ms="$ms" '$1 == s && $2 == ms {
+            f[$3] += $4; t[$3] += $5; c[$3] += $6; x[$3] += $7
+            if ($8 > rss[$3]) rss[$3] = $8
+            if ($9 > hwm[$3]) hwm[$3] = $9
+        }
+        END {
+            n = split("floor putimage shm shm-off", order, " ")
+            for (i = 1; i <= n; ++i) {
+                p = order[i]
+                if (!(p in f)) continue
+                cu[p] = c[p] / f[p] / 1000; su[p] = x[p] / f[p] / 1000
+                printf "%-5s %-4s %-9s %7d %7.1f %12.2f %12.2f %9d %9d\n", s, ms, p, f[p],
+                       f[p] / t[p], cu[p], su[p], rss[p], hwm[p]
+            }
+            for (i = 2; i <= n; ++i) {
+                p = order[i]
+                if (!(p in f)) continue
+                printf "%-5s %-4s %-9s client+server per frame: %.2fx the floor", s, ms, p,
+                       (cu[p] + su[p]) / (cu["floor"] + su["floor"])
+                if (p != "putimage")
+                    printf ", %.2fx the PutImage path", (cu[p] + su[p]) / (cu["putimage"] + su["putimage"])
+                printf "\n"
+            }
+        }' "$rows"
+done

@@ -3,13 +3,14 @@
 # frames, a SIGHUP reload, a left click running its command, a middle-click reload and the close
 # message; fails on any memcheck error, any definite leak or an unclean exit.
 # usage: bench/valgrind.sh [GLYPHRAIN_BINARY]
+#   SIZE           window size (default 96; from 128 up frames go through shared memory)
 #   VALGRIND_LOG   file to keep valgrind's report in (default: printed on failure only)
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/xvfb.sh"
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$repo/build/glyphRain}
-size=96
+size=${SIZE:-96}
 [[ -x "$bin" ]] || { echo "valgrind.sh: no binary at $bin (build first or pass its path)" >&2; exit 1; }
 command -v valgrind >/dev/null || { echo "valgrind.sh: valgrind is not installed" >&2; exit 1; }
 
@@ -47,9 +48,13 @@ wait_for() {
     fail "timed out waiting for $what"
 }
 said() { grep -qF "$1" "$work/app.err"; }
-# Frames sent so far, from the bytes written: one PutImage request of 24 + 4 * size² bytes each.
-# valgrind's own log writes count too, so the figure may run a few frames ahead; see at_least.
-frames() { echo $(($(awk '/^wchar:/ {print $2}' "/proc/$app_pid/io") / (24 + 4 * size * size))); }
+# Frames sent so far, from the bytes written: one request each, a 40-byte ShmPutImage when a
+# shared segment is mapped, else a PutImage of 24 + 4 * size² bytes.
+frames() {
+    local request=$((24 + 4 * size * size))
+    grep -qE 'memfd:glyphRain-frame|/SYSV' "/proc/$app_pid/maps" && request=40
+    echo $(($(awk '/^wchar:/ {print $2}' "/proc/$app_pid/io") / request))
+}
 at_least() { (($(frames) >= $1)); }
 
 g++ -std=c++20 -O1 -Wall -Wextra -o "$work/fake_input" "$repo/tools/fake_input.cpp" -lxcb -lxcb-xtest

@@ -62,9 +62,15 @@ int run_main_loop(const LoopState& state, LoopHooks& hooks) {
         hooks.before_step();
 
         state.rain.step_rain(state.settings.density);
-        compose_frame(state.frame, state.rain, state.atlas, state.settings,
-                      state.window.lsb_first());
-        state.window.present_frame(state.frame.bytes());
+        // Large windows compose straight into memory shared with the server; while it still
+        // reads both segments this frame is skipped, never waited for.
+        const std::span<std::uint8_t> memory = state.window.frame_memory(state.frame.bytes());
+        if (!memory.empty()) {
+            FrameBuffer target(state.frame.width(), state.frame.height(), memory);
+            compose_frame(target, state.rain, state.atlas, state.settings,
+                          state.window.lsb_first());
+            state.window.present_frame(memory);
+        }
 
         sleep_until(deadline_after(frame_start, interval));
     }

@@ -10,6 +10,7 @@
 #include <fmt/core.h>
 #include <xcb/xcb.h>
 
+#include "display/shm_frames.hpp"
 #include "system/error.hpp"
 
 namespace glyphrain {
@@ -174,6 +175,10 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit) : 
     // Everything after the last atom reply leaves in this one flush.
     xcb_map_window(c, m_window);
     if (xcb_flush(c) <= 0) throw_connection_error("Cannot set up the dock window");
+
+    // Decided once: shared memory only where it pays and the server can map this client's memory.
+    if (size >= k_shm_min_size_px && std::getenv(k_no_shm_variable) == nullptr)
+        m_shm = ShmFrames::open(c, std::size_t{size} * size * 4);
 }
 
 DockWindow::~DockWindow() = default;
@@ -200,17 +205,37 @@ void DockWindow::throw_connection_error(const char* context) const {
     throw std::runtime_error(fmt::format("{}: {}", context, describe_connection_error(code)));
 }
 
-void DockWindow::present_frame(std::span<const std::uint8_t> pixels) {
+bool DockWindow::shares_memory() const noexcept {
+    return m_shm && !m_shm->failed();
+}
+
+std::span<std::uint8_t> DockWindow::frame_memory(std::span<std::uint8_t> client_buffer) noexcept {
+    return shares_memory() ? m_shm->acquire() : client_buffer;
+}
+
+void DockWindow::send_frame(std::uint32_t window, std::span<const std::uint8_t> pixels) {
     // The image always covers the whole window; another length is a mistake of the caller.
     const std::size_t expected = std::size_t{m_size} * m_size * 4;
     if (pixels.size() != expected) throw std::invalid_argument("frame buffer has the wrong size");
-    xcb_connection_t* c = m_connection.get();
+    if (shares_memory() && m_shm->owns(pixels)) {
+        m_shm->put(window, m_gc, m_size, m_root_depth, pixels);
+        return;
+    }
     // From 256 px up the request exceeds the 16-bit length; libxcb then sends it with the
     // BIG-REQUESTS length (enabling the extension on the first such frame), still as one request.
-    xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, m_size, m_size, 0, 0, 0,
-                  m_root_depth, static_cast<std::uint32_t>(pixels.size()), pixels.data());
+    xcb_put_image(m_connection.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, window, m_gc, m_size, m_size, 0, 0,
+                  0, m_root_depth, static_cast<std::uint32_t>(pixels.size()), pixels.data());
+}
+
+void DockWindow::flush() {
+    xcb_connection_t* c = m_connection.get();
     if (xcb_flush(c) <= 0 || xcb_connection_has_error(c))
         throw_connection_error("Lost connection to the X server");
+}
+
+void DockWindow::present_frame(std::span<const std::uint8_t> pixels) {
+    send_frame(m_window, pixels);
+    flush();
 }
 
 DockEvent DockWindow::poll_event() {
@@ -221,6 +246,8 @@ DockEvent DockWindow::poll_event() {
         if (xcb_connection_has_error(c)) throw_connection_error("Lost connection to the X server");
         return {};
     }
+    // Completions free a shared segment; an error on that path turns it off.
+    if (m_shm && m_shm->take_event(*event)) return {DockEvent::Kind::other, 0};
     // The top bit only says that another client sent the event.
     switch (event->response_type & 0x7f) {
     case XCB_BUTTON_PRESS: {

@@ -12,6 +12,8 @@ struct xcb_connection_t;
 
 namespace glyphrain {
 
+class ShmFrames;
+
 /// What the main loop needs to know about one queued event.
 struct DockEvent {
     enum class Kind {
@@ -51,10 +53,27 @@ class DockWindow {
     DockWindow(const DockWindow&) = delete;
     DockWindow& operator=(const DockWindow&) = delete;
 
-    /// One ZPixmap PutImage of the whole buffer (size * size * 4 bytes), then a flush; errors the
-    /// server reports for the image arrive later as events. Throws std::runtime_error when the
-    /// connection has failed, std::invalid_argument when the buffer has the wrong length.
+    /// Where to compose the next frame: a segment shared with the server that it has finished
+    /// reading, or client_buffer when frames go by PutImage. Empty while the server still reads
+    /// both segments: that frame is skipped rather than waited for. Valid until the next
+    /// poll_event. Allocates nothing.
+    std::span<std::uint8_t> frame_memory(std::span<std::uint8_t> client_buffer) noexcept;
+
+    /// Queues the whole frame (size * size * 4 bytes) for window, the dock window or another
+    /// window of the root depth: a ShmPutImage when pixels came from frame_memory's segments,
+    /// else one ZPixmap PutImage. Nothing is flushed; errors the server reports arrive later as
+    /// events. Throws std::invalid_argument when the buffer has the wrong length.
+    void send_frame(std::uint32_t window, std::span<const std::uint8_t> pixels);
+
+    /// Sends everything queued; throws std::runtime_error when the connection has failed.
+    void flush();
+
+    /// send_frame to the dock window, then flush.
     void present_frame(std::span<const std::uint8_t> pixels);
+
+    /// True while frames go through shared memory; decided at start-up, and given up for good
+    /// after an X error on that path.
+    bool shares_memory() const noexcept;
 
     /// The next queued event without blocking; throws std::runtime_error on a broken connection.
     DockEvent poll_event();
@@ -74,6 +93,7 @@ class DockWindow {
     [[noreturn]] void throw_connection_error(const char* context) const;
 
     std::unique_ptr<xcb_connection_t, ConnectionDeleter> m_connection;
+    std::unique_ptr<ShmFrames> m_shm; // declared after the connection, so it goes first
     std::uint16_t m_size = 0;
     std::uint32_t m_window = 0;
     std::uint32_t m_gc = 0;

@@ -5,6 +5,8 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <new>
+#include <stdexcept>
 
 namespace glyphrain {
 
@@ -110,7 +112,20 @@ void fill_rect(FrameBuffer& buffer, std::int64_t x_first, std::int64_t x_last, s
 } // namespace
 
 FrameBuffer::FrameBuffer(std::size_t width, std::size_t height)
-    : m_width(width), m_height(height), m_pixels(width * height, 0) {}
+    : m_width(width), m_height(height),
+      m_owned(static_cast<std::uint32_t*>(
+          std::calloc(std::max<std::size_t>(width * height, 1), sizeof(std::uint32_t)))) {
+    if (!m_owned) throw std::bad_alloc();
+    m_pixels = {m_owned.get(), width * height};
+}
+
+FrameBuffer::FrameBuffer(std::size_t width, std::size_t height, std::span<std::uint8_t> memory)
+    : m_width(width), m_height(height) {
+    if (memory.size() != width * height * 4 ||
+        reinterpret_cast<std::uintptr_t>(memory.data()) % alignof(std::uint32_t) != 0)
+        throw std::invalid_argument("frame memory has the wrong size or alignment");
+    m_pixels = {reinterpret_cast<std::uint32_t*>(memory.data()), width * height};
+}
 
 BevelColors bevel_colors_for(const std::optional<std::string>& theme) noexcept {
     return theme && is_zenburn(*theme) ? k_zenburn_bevel : k_default_bevel;

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,10 +17,20 @@
 
 namespace glyphrain {
 
-/// width * height pixels of 4 bytes (0x00RRGGBB in the server's byte order), allocated once.
+/// width * height pixels of 4 bytes (0x00RRGGBB in the server's byte order): either its own
+/// memory, allocated once, or memory lent to it (a segment shared with the X server).
 class FrameBuffer {
   public:
     FrameBuffer(std::size_t width, std::size_t height);
+    /// Draws into memory owned elsewhere, which must outlive the buffer and hold width * height
+    /// 4-byte-aligned pixels; throws std::invalid_argument otherwise. Allocates nothing.
+    FrameBuffer(std::size_t width, std::size_t height, std::span<std::uint8_t> memory);
+    // A copy would still draw into the original's memory.
+    FrameBuffer(const FrameBuffer&) = delete;
+    FrameBuffer& operator=(const FrameBuffer&) = delete;
+    FrameBuffer(FrameBuffer&&) noexcept = default;
+    FrameBuffer& operator=(FrameBuffer&&) noexcept = default;
+
     std::size_t width() const noexcept { return m_width; }
     std::size_t height() const noexcept { return m_height; }
     std::span<std::uint8_t> bytes() noexcept {
@@ -33,7 +45,13 @@ class FrameBuffer {
   private:
     std::size_t m_width;
     std::size_t m_height;
-    std::vector<std::uint32_t> m_pixels; // words keep the rows aligned for whole-pixel stores
+    struct FreeDeleter {
+        void operator()(std::uint32_t* p) const noexcept { std::free(p); }
+    };
+    // calloc: a large buffer stays untouched, so costs no resident memory, while frames are
+    // composed into lent memory instead. Words keep the rows aligned for whole-pixel stores.
+    std::unique_ptr<std::uint32_t[], FreeDeleter> m_owned;
+    std::span<std::uint32_t> m_pixels; // m_owned, or the lent memory
 };
 
 struct BevelColors {

@@ -6,11 +6,13 @@
 #include <cstring>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "display/shm_frames.hpp"
 #include "support/temp_dir.hpp"
 #include "support/x_client.hpp"
 #include "support/xvfb.hpp"
@@ -212,21 +214,49 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"640x480x16", "Unsupported pixel format: 16bpp at depth 16. Expected 32bpp."},
         FormatCase{"640x480x8", "Unsupported pixel format: 8bpp at depth 8. Expected 32bpp."}));
 
-class DockWindowFrames : public ::testing::TestWithParam<std::uint16_t> {};
+struct FrameCase {
+    std::uint16_t size;
+    bool no_shm; // GLYPHRAIN_NO_SHM set when the window is opened
+    bool shared; // frames expected to go through shared memory
+};
+
+void PrintTo(const FrameCase& c, std::ostream* os) {
+    *os << c.size << " px" << (c.no_shm ? ", no shm" : "") << (c.shared ? ", shared" : "");
+}
+
+class DockWindowFrames : public ::testing::TestWithParam<FrameCase> {};
 
 // 255 is the largest frame that fits the 16-bit request length; from 256 the extended length is
-// needed, and 1024 is the largest window.
+// needed, and 1024 is the largest window. Both ways of sending must show the very same pixels;
+// three frames make the shared path reuse a segment after its completion.
 TEST_P(DockWindowFrames, EveryPixelArrives) {
-    const std::uint16_t size = GetParam();
+    const auto [size, no_shm, shared] = GetParam();
     XvfbServer server;
     DisplayEnv env(server.display());
+    if (no_shm) ::setenv("GLYPHRAIN_NO_SHM", "1", 1);
     DockWindow dock(size, std::nullopt);
+    ::unsetenv("GLYPHRAIN_NO_SHM");
     XClient x(server.display());
-    ASSERT_GE(x.max_request_bytes(), 24u + 4u * size * size);
+    EXPECT_EQ(dock.shares_memory(), shared);
+    if (!shared) {
+        ASSERT_GE(x.max_request_bytes(), 24u + 4u * size * size);
+    }
 
-    for (std::uint32_t salt : {1u, 977u}) {
+    std::vector<std::uint8_t> client_buffer(std::size_t{size} * size * 4);
+    for (std::uint32_t salt : {1u, 977u, 4099u}) {
+        std::span<std::uint8_t> memory = dock.frame_memory(client_buffer);
+        // A segment is free again once its completion event has been read.
+        for (int i = 0; i < 200 && memory.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            while (dock.poll_event().kind != DockEvent::Kind::none) {
+            }
+            memory = dock.frame_memory(client_buffer);
+        }
+        ASSERT_EQ(memory.size(), client_buffer.size()) << "salt " << salt;
+        EXPECT_EQ(memory.data() == client_buffer.data(), !shared);
         const std::vector<std::uint8_t> frame = pattern_frame(dock, salt);
-        dock.present_frame(frame);
+        std::memcpy(memory.data(), frame.data(), frame.size());
+        dock.present_frame(memory);
         // The other connection's requests may be served before the frame is: read until it shows.
         const std::vector<std::uint32_t> expected = pattern_pixels(std::size_t{size} * size, salt);
         std::vector<std::uint32_t> seen;
@@ -236,13 +266,52 @@ TEST_P(DockWindowFrames, EveryPixelArrives) {
         }
         EXPECT_EQ(seen, expected) << "salt " << salt;
     }
-    // The server took the frames without complaint: no error event came back.
+    // The server took the frames without complaint: no error event came back and the path held.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     for (DockEvent e = dock.poll_event(); e.kind != DockEvent::Kind::none; e = dock.poll_event())
         EXPECT_NE(e.kind, DockEvent::Kind::close_request);
+    EXPECT_EQ(dock.shares_memory(), shared);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, DockWindowFrames, ::testing::Values(96, 255, 256, 1024));
+INSTANTIATE_TEST_SUITE_P(Sizes, DockWindowFrames,
+                         ::testing::Values(FrameCase{96, false, false}, FrameCase{255, true, false},
+                                           FrameCase{256, true, false},
+                                           FrameCase{1024, true, false},
+                                           FrameCase{k_shm_min_size_px - 1, false, false},
+                                           FrameCase{k_shm_min_size_px, false, true},
+                                           FrameCase{1024, false, true}));
+
+// A shared frame the server refuses never completes, so the segment could not be reused: the
+// window goes back to PutImage for good and keeps showing frames.
+TEST(DockWindowFrames, AnErrorOnTheSharedPathSwitchesToPutImage) {
+    const std::uint16_t size = k_shm_min_size_px;
+    XvfbServer server;
+    DisplayEnv env(server.display());
+    DockWindow dock(size, std::nullopt);
+    XClient x(server.display());
+    ASSERT_TRUE(dock.shares_memory());
+    std::vector<std::uint8_t> client_buffer(std::size_t{size} * size * 4);
+    const std::span<std::uint8_t> memory = dock.frame_memory(client_buffer);
+    ASSERT_EQ(memory.size(), client_buffer.size());
+    dock.send_frame(XCB_NONE, memory); // BadDrawable for a ShmPutImage
+    dock.flush();
+    for (int i = 0; i < 200 && dock.shares_memory(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (dock.poll_event().kind != DockEvent::Kind::none) {
+        }
+    }
+    ASSERT_FALSE(dock.shares_memory());
+    ASSERT_EQ(dock.frame_memory(client_buffer).data(), client_buffer.data());
+    client_buffer = pattern_frame(dock, 5);
+    dock.present_frame(client_buffer);
+    const std::vector<std::uint32_t> expected = pattern_pixels(std::size_t{size} * size, 5);
+    std::vector<std::uint32_t> seen;
+    for (int i = 0; i < 100 && seen != expected; ++i) {
+        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        seen = x.image(dock.window(), 0, 0, size, size);
+    }
+    EXPECT_EQ(seen, expected);
+}
 
 TEST(DockWindowFrames, WrongBufferLengthIsRefused) {
     XvfbServer server;

@@ -1,6 +1,7 @@
 // The main loop in-process on a private Xvfb: its hooks, its ends and its frames.
 #include "main_loop.hpp"
 
+#include <bit>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -39,7 +40,7 @@ class ScriptedHooks : public LoopHooks {
     Script m_script;
 };
 
-/// A small run: 96 px, an 8 x 8 grid of solid 6 x 6 glyphs, 10 ms frames.
+/// A small run: 96 px by default, an 8 x 8 grid of solid 6 x 6 glyphs, 10 ms frames.
 struct LoopFixture {
     XvfbServer server;
     XClient x{server.display()};
@@ -47,11 +48,13 @@ struct LoopFixture {
     GlyphAtlas atlas;
     std::unique_ptr<DockWindow> window;
     RainState rain{8, 8, k_glyph_count, 42};
-    FrameBuffer frame{96, 96};
+    FrameBuffer frame;
 
-    LoopFixture() {
+    explicit LoopFixture(std::uint16_t size = 96, bool no_shm = false) : frame(size, size) {
         ::setenv("DISPLAY", server.display().c_str(), 1);
-        window = std::make_unique<DockWindow>(96, std::nullopt);
+        if (no_shm) ::setenv("GLYPHRAIN_NO_SHM", "1", 1);
+        window = std::make_unique<DockWindow>(size, std::nullopt);
+        ::unsetenv("GLYPHRAIN_NO_SHM");
         ::unsetenv("DISPLAY");
         settings.speed = 10;
         GlyphBitmap solid;
@@ -109,6 +112,39 @@ TEST(MainLoop, DestroyedWindowEndsSilently) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(f.run(hooks), 0);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+// From one seed, the frame shown after the same number of steps is the same on both paths, and
+// it is the frame the compositor makes.
+TEST(MainLoop, SharedMemoryShowsTheSameFramesAsPutImage) {
+    constexpr std::uint16_t size = 256;
+    constexpr int last_pass = 12; // the close is read one pass later, after 13 steps
+    std::vector<std::vector<std::uint32_t>> shown;
+    for (bool no_shm : {true, false}) {
+        LoopFixture f(size, no_shm);
+        ASSERT_EQ(f.window->shares_memory(), !no_shm);
+        f.settings.speed = 40; // leaves the server ample time to finish each segment
+        ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
+            if (pass == last_pass) f.close();
+        });
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(f.run(hooks), 0);
+        ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(hooks.passes, last_pass + 1);
+        shown.push_back(f.x.image(f.window->window(), 0, 0, size, size));
+        EXPECT_EQ(f.window->shares_memory(), !no_shm);
+
+        RainState rain{8, 8, k_glyph_count, 42};
+        FrameBuffer expected(size, size);
+        for (int step = 0; step <= last_pass; ++step)
+            rain.step_rain(f.settings.density);
+        compose_frame(expected, rain, f.atlas, f.settings, f.window->lsb_first());
+        ASSERT_TRUE(f.window->lsb_first() && std::endian::native == std::endian::little)
+            << "the reference below reads words as 0x00RRGGBB";
+        std::vector<std::uint32_t> reference(expected.pixels().begin(), expected.pixels().end());
+        EXPECT_EQ(shown.back(), reference) << (no_shm ? "PutImage" : "shared memory");
+    }
+    EXPECT_EQ(shown[0], shown[1]);
 }
 
 TEST(MainLoop, KilledServerIsThrown) {

@@ -1,12 +1,18 @@
 // The glyphRain binary in run mode on a private Xvfb: window, frames, bevel and the ways a run
 // ends, observed through a second connection and the program's standard error.
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <csignal>
+#include <fstream>
 #include <ostream>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "display/shm_frames.hpp"
+#include "support/proc_probe.hpp"
 #include "support/process_runner.hpp"
 #include "support/temp_dir.hpp"
 #include "support/x_client.hpp"
@@ -260,6 +266,95 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"destroy", {}, true, "glyphRain: running (96x96, speed 80ms, density 75%)\n"},
         EndCase{"destroyQuiet", {"--quiet"}, true, ""}),
     [](const ::testing::TestParamInfo<EndCase>& p) { return std::string(p.param.name); });
+
+struct SharedMemoryCase {
+    const char* name;
+    std::vector<std::string> xvfb_args;
+    bool tcp;    // DISPLAY names localhost, so the connection is TCP
+    bool no_shm; // GLYPHRAIN_NO_SHM set
+    int size;
+    bool shared; // frames expected to go through shared memory
+};
+
+void PrintTo(const SharedMemoryCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+/// Mappings of glyphRain's frame segments in pid's address space.
+int frame_segments_mapped(pid_t pid) {
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    int n = 0;
+    for (std::string line; std::getline(maps, line);)
+        if (line.find("memfd:glyphRain-frame") != std::string::npos ||
+            line.find("/SYSV") != std::string::npos)
+            ++n;
+    return n;
+}
+
+/// SysV segments still in the system that pid created.
+int sysv_segments_created_by(pid_t pid) {
+    std::ifstream table("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(table, line); // the header
+    int n = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        long key = 0, id = 0, perms = 0, size = 0, creator = 0;
+        if (fields >> key >> id >> perms >> size >> creator && creator == pid) ++n;
+    }
+    return n;
+}
+
+class RunModeSharedMemory : public ::testing::TestWithParam<SharedMemoryCase> {};
+
+// Every way of sending frames animates the window, and none leaves memory behind when the
+// program is killed: the server lets go of a segment once the client's connection is gone.
+TEST_P(RunModeSharedMemory, FramesShowAndNothingOutlivesAKill) {
+    const SharedMemoryCase& c = GetParam();
+    XvfbServer server("1280x1024x24", c.xvfb_args);
+    XClient x(server.display());
+    TempDir home;
+    auto env = test::app_env((c.tcp ? "localhost" : "") + server.display(), home.path());
+    if (c.no_shm) env["GLYPHRAIN_NO_SHM"] = "1";
+    BackgroundProcess app(test::glyphrain_binary(),
+                          {"--size", std::to_string(c.size), "--speed", "20"}, env, home.path());
+    ASSERT_TRUE(app.wait_for_err("glyphRain: running (", k_start_timeout_ms)) << app.err();
+    const auto w = x.wait_for_dock_window(5000);
+    ASSERT_TRUE(w);
+
+    const auto inner = static_cast<std::uint16_t>(c.size - 8);
+    std::vector<std::uint32_t> last = x.image(*w, 4, 4, inner, inner);
+    int changes = 0;
+    bool lit = false;
+    for (int i = 0; i < 40 && (changes < 3 || !lit); ++i) {
+        std::this_thread::sleep_for(100ms);
+        std::vector<std::uint32_t> next = x.image(*w, 4, 4, inner, inner);
+        if (next != last) ++changes;
+        lit = lit || std::ranges::any_of(next, [](std::uint32_t p) { return p != 0; });
+        last = std::move(next);
+    }
+    EXPECT_GE(changes, 3);
+    EXPECT_TRUE(lit) << "only black frames";
+    EXPECT_EQ(frame_segments_mapped(app.pid()) > 0, c.shared);
+    EXPECT_EQ(frame_segments_mapped(server.pid()) > 0, c.shared);
+
+    const pid_t pid = app.pid();
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(app.wait_exit(k_exit_timeout_ms), 128 + SIGKILL);
+    EXPECT_TRUE(test::eventually([&] { return frame_segments_mapped(server.pid()) == 0; }, 5000));
+    EXPECT_EQ(sysv_segments_created_by(pid), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, RunModeSharedMemory,
+    ::testing::Values(
+        SharedMemoryCase{"sharedWhenLarge", {}, false, false, 1024, true},
+        SharedMemoryCase{"putImageWhenSmall", {}, false, false, k_shm_min_size_px - 1, false},
+        SharedMemoryCase{"noShmVariable", {}, false, true, 1024, false},
+        SharedMemoryCase{
+            "serverWithoutExtension", {"-extension", "MIT-SHM"}, false, false, 1024, false},
+        SharedMemoryCase{"tcpDisplay", {"-listen", "tcp"}, true, false, 1024, false}),
+    [](const ::testing::TestParamInfo<SharedMemoryCase>& p) { return std::string(p.param.name); });
 
 TEST(RunModeFailures, KilledServerIsAnError) {
     XvfbServer server;

@@ -105,7 +105,7 @@ void stop_process(pid_t pid) {
     (void)wait_for_exit(pid, 10000);
 }
 
-XvfbServer::XvfbServer(const std::string& screen) {
+XvfbServer::XvfbServer(const std::string& screen, const std::vector<std::string>& extra_args) {
     // Start away from the usual numbers, spread by pid so parallel tests rarely collide.
     const int base = 300 + static_cast<int>(::getpid() % 500);
     for (int attempt = 0; attempt < 40; ++attempt) {
@@ -116,9 +116,10 @@ XvfbServer::XvfbServer(const std::string& screen) {
 
         const std::string display = std::string(":").append(std::to_string(number));
         m_log = log_dir() + "/glyphrain-xvfb-" + std::to_string(number) + ".log";
-        pid_t pid =
-            spawn_logged("Xvfb", {display, "-nolisten", "tcp", "-noreset", "-screen", "0", screen},
-                         {}, "/dev/null", m_log);
+        std::vector<std::string> args{display,   "-nolisten", "tcp", "-noreset",
+                                      "-screen", "0",         screen};
+        args.insert(args.end(), extra_args.begin(), extra_args.end());
+        pid_t pid = spawn_logged("Xvfb", args, {}, "/dev/null", m_log);
         auto deadline = std::chrono::steady_clock::now() + 15s;
         bool lost = false;
         // Ready when this very server owns the lock and answers; another one may have won the

@@ -24,8 +24,10 @@ void stop_process(pid_t pid);
 
 class XvfbServer {
   public:
-    /// screen is Xvfb's "WxHxD". Throws when no server comes up within a few seconds.
-    explicit XvfbServer(const std::string& screen = "1280x1024x24");
+    /// screen is Xvfb's "WxHxD"; extra_args follow the usual ones (e.g. "-listen", "tcp").
+    /// Throws when no server comes up within a few seconds.
+    explicit XvfbServer(const std::string& screen = "1280x1024x24",
+                        const std::vector<std::string>& extra_args = {});
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
