@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include <fmt/core.h>
+#include "system/print.hpp"
 
 namespace glyphrain {
 namespace {
@@ -50,7 +50,7 @@ int run_main_loop(const LoopState& state, LoopHooks& hooks) {
                 hooks.on_button(event.button);
                 break;
             case DockEvent::Kind::close_request:
-                if (!state.settings.quiet) fmt::print(stderr, "glyphRain: exiting\n");
+                if (!state.settings.quiet) print_stderr("glyphRain: exiting\n");
                 return 0;
             case DockEvent::Kind::destroyed:
                 return 0;

@@ -17,6 +17,7 @@
 #include "config/wizard.hpp"
 #include "system/error.hpp"
 #include "system/file.hpp"
+#include "system/print.hpp"
 #include "system/text.hpp"
 #include "system/unique_fd.hpp"
 
@@ -301,12 +302,12 @@ int save_config_interactively(const std::string& target, const Settings& setting
         std::string answer =
             prompt_line(fmt::format("Config already exists at {}. Overwrite? [y/N] ", shown));
         if (!ask_yes(answer)) {
-            fmt::print(stderr, "Aborted.\n");
+            print_stderr("Aborted.\n");
             return 0;
         }
     }
     write_config(target, settings);
-    fmt::print(stderr, "Config written to {}\n", shown);
+    print_stderr("Config written to {}\n", shown);
     return 0;
 }
 
@@ -318,14 +319,13 @@ void write_default_config_if_missing(const ArgList& args, const Settings& settin
         try {
             write_config(*path, settings);
         } catch (const std::exception& e) {
-            fmt::print(stderr, "glyphRain: failed to write config: {}\n", e.what());
+            print_stderr("glyphRain: failed to write config: {}\n", e.what());
             return;
         }
         if (!settings.quiet)
-            fmt::print(stderr, "glyphRain: wrote default config to {}\n", decode_utf8_lossy(*path));
+            print_stderr("glyphRain: wrote default config to {}\n", decode_utf8_lossy(*path));
     } catch (...) {
-        // Only reporting can fail here (standard error gone, memory exhausted); the reload that
-        // called this goes on regardless.
+        // Only memory can run out here; the reload that called this goes on regardless.
     }
 }
 

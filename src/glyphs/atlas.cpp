@@ -4,17 +4,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <utility>
 #include <vector>
 
-#include <fmt/core.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_BBOX_H
 #include FT_OUTLINE_H
 
 #include "glyphs/saturate.hpp"
+#include "system/print.hpp"
 
 namespace glyphrain {
 namespace {
@@ -155,9 +154,8 @@ AtlasBuild build_atlas(const LoadedFont& font, std::uint64_t size, bool quiet) {
     fit_grid(build, size);
 
     if (!quiet)
-        fmt::print(stderr, "glyphRain: grid {}x{}, cell {}x{}, font size {:.1f}, {} glyphs\n",
-                   build.cols, build.rows, atlas.cell_width, atlas.cell_height, font_px,
-                   k_glyph_count);
+        print_stderr("glyphRain: grid {}x{}, cell {}x{}, font size {:.1f}, {} glyphs\n", build.cols,
+                     build.rows, atlas.cell_width, atlas.cell_height, font_px, k_glyph_count);
     return build;
 }
 

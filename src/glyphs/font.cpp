@@ -2,7 +2,6 @@
 #include "glyphs/font.hpp"
 
 #include <cerrno>
-#include <cstdio>
 #include <optional>
 #include <sys/stat.h>
 #include <utility>
@@ -13,6 +12,7 @@
 #include FT_FREETYPE_H
 
 #include "system/error.hpp"
+#include "system/print.hpp"
 #include "system/process.hpp"
 #include "system/text.hpp"
 
@@ -80,7 +80,7 @@ MappedFile find_font(const Settings& settings, std::span<const std::string_view>
         FontFile file = read_font_file(*settings.font);
         if (auto* error = std::get_if<std::string>(&file))
             throw AppError(fmt::format("Cannot read font '{}': {}", *settings.font, *error));
-        if (!settings.quiet) fmt::print(stderr, "glyphRain: using font {}\n", *settings.font);
+        if (!settings.quiet) print_stderr("glyphRain: using font {}\n", *settings.font);
         return std::get<MappedFile>(std::move(file));
     }
     for (std::string_view pattern : k_font_queries) {
@@ -89,7 +89,7 @@ MappedFile find_font(const Settings& settings, std::span<const std::string_view>
         FontFile file = read_font_file(*path);
         if (auto* mapped = std::get_if<MappedFile>(&file)) {
             if (!settings.quiet)
-                fmt::print(stderr, "glyphRain: using font {} (query: {})\n", *path, pattern);
+                print_stderr("glyphRain: using font {} (query: {})\n", *path, pattern);
             return std::move(*mapped);
         }
     }
@@ -97,7 +97,7 @@ MappedFile find_font(const Settings& settings, std::span<const std::string_view>
         std::string path(fallback);
         FontFile file = read_font_file(path);
         if (auto* mapped = std::get_if<MappedFile>(&file)) {
-            if (!settings.quiet) fmt::print(stderr, "glyphRain: using font {}\n", path);
+            if (!settings.quiet) print_stderr("glyphRain: using font {}\n", path);
             return std::move(*mapped);
         }
     }
