@@ -122,6 +122,13 @@ void fit_grid(AtlasBuild& build, std::uint64_t size) noexcept {
     build.rows = static_cast<std::size_t>(inner / cell_height);
 }
 
+std::size_t count_missing_kana(const LoadedFont& font) noexcept {
+    std::size_t missing = 0;
+    for (std::size_t i = 0; i < k_glyph_count; ++i)
+        missing += FT_Get_Char_Index(font.face(), glyph_code_point(i)) == 0;
+    return missing;
+}
+
 AtlasBuild build_atlas(const LoadedFont& font, std::uint64_t size, bool quiet) {
     FT_Face face = font.face();
     const float font_px = font_px_for(size);
