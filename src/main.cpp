@@ -2,17 +2,15 @@
 // and the one place where an error becomes the "Error: {}" line.
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <exception>
 #include <fcntl.h>
 #include <unistd.h>
-
-#include <fmt/core.h>
 
 #include "command_line.hpp"
 #include "run_mode.hpp"
 #include "save_mode.hpp"
 #include "system/error.hpp"
+#include "system/print.hpp"
 
 namespace {
 
@@ -60,15 +58,28 @@ void print_version() {
     if (std::fflush(stdout) != 0) throw glyphrain::SystemError(errno);
 }
 
+/// The last-resort "Error: {}" line; it cannot throw, so a broken standard error cannot turn the
+/// error into an abort.
+void report_error(const std::exception& error) noexcept {
+    try {
+        if (dynamic_cast<const glyphrain::AppError*>(&error) != nullptr)
+            glyphrain::print_stderr("Error: {}\n", quoted(error.what()));
+        else
+            glyphrain::print_stderr("Error: {}\n", error.what());
+    } catch (...) {
+        // Quoting ran out of memory: the exit status still tells the failure.
+    }
+}
+
 int run_program(const glyphrain::ArgList& args) {
     using namespace glyphrain;
     if (has_arg(args, "--help")) {
-        fmt::print(stderr, "{}", help_text());
+        print_stderr("{}", help_text());
         return 0;
     }
     if (auto unknown = find_unknown_option(args)) {
-        fmt::print(stderr, "glyphRain: unknown option '{}'\n", *unknown);
-        fmt::print(stderr, "Try 'glyphRain --help' for usage information.\n");
+        print_stderr("glyphRain: unknown option '{}'\n", *unknown);
+        print_stderr("Try 'glyphRain --help' for usage information.\n");
         return 1;
     }
     // After the option check, so a typo beside --version is still reported; before any mode, so
@@ -90,10 +101,8 @@ int main(int argc, char** argv) {
     glyphrain::ArgList args(argv, argv + argc);
     try {
         return run_program(args);
-    } catch (const glyphrain::AppError& e) {
-        fmt::print(stderr, "Error: {}\n", quoted(e.what()));
     } catch (const std::exception& e) {
-        fmt::print(stderr, "Error: {}\n", e.what());
+        report_error(e);
     }
     return 1;
 }

@@ -4,12 +4,18 @@
 
 #include <cerrno>
 
-#include <fmt/core.h>
+#include "system/print.hpp"
 
 namespace glyphrain {
 namespace {
 
 constexpr long k_ns_per_s = 1'000'000'000;
+
+timespec monotonic_now() noexcept {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
 
 void sleep_until(const timespec& deadline) noexcept {
     // clock_nanosleep returns the error number itself; an interruption resumes the same deadline.
@@ -18,6 +24,10 @@ void sleep_until(const timespec& deadline) noexcept {
 }
 
 } // namespace
+
+LoopClock monotonic_clock() noexcept {
+    return {monotonic_now, sleep_until};
+}
 
 timespec frame_interval(std::uint64_t speed_ms) noexcept {
     timespec interval{};
@@ -37,11 +47,10 @@ timespec deadline_after(const timespec& start, const timespec& interval) noexcep
     return deadline;
 }
 
-int run_main_loop(const LoopState& state, LoopHooks& hooks) {
+int run_main_loop(const LoopState& state, LoopHooks& hooks, const LoopClock& clock) {
     const timespec interval = frame_interval(state.settings.speed);
     for (;;) {
-        timespec frame_start{};
-        ::clock_gettime(CLOCK_MONOTONIC, &frame_start);
+        const timespec frame_start = clock.now();
 
         for (DockEvent event = state.window.poll_event(); event.kind != DockEvent::Kind::none;
              event = state.window.poll_event()) {
@@ -50,7 +59,7 @@ int run_main_loop(const LoopState& state, LoopHooks& hooks) {
                 hooks.on_button(event.button);
                 break;
             case DockEvent::Kind::close_request:
-                if (!state.settings.quiet) fmt::print(stderr, "glyphRain: exiting\n");
+                if (!state.settings.quiet) print_stderr("glyphRain: exiting\n");
                 return 0;
             case DockEvent::Kind::destroyed:
                 return 0;
@@ -72,7 +81,7 @@ int run_main_loop(const LoopState& state, LoopHooks& hooks) {
             state.window.present_frame(memory);
         }
 
-        sleep_until(deadline_after(frame_start, interval));
+        clock.sleep_until(deadline_after(frame_start, interval));
     }
 }
 

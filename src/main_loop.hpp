@@ -32,10 +32,22 @@ struct LoopState {
     DockWindow& window;
 };
 
+/// The loop's time: a monotonic clock and a sleep until an absolute point on it, which returns at
+/// once for a point already past. Tests put a clock of their own here.
+struct LoopClock {
+    timespec (*now)() noexcept;
+    void (*sleep_until)(const timespec& deadline) noexcept;
+};
+
+/// CLOCK_MONOTONIC, and clock_nanosleep on it resumed after every signal.
+LoopClock monotonic_clock() noexcept;
+
 /// Runs passes until a close request (prints "glyphRain: exiting" unless quiet) or a destroyed
 /// window; returns the exit status 0. Connection errors are thrown. The frame interval is the
-/// speed at entry; later changes of settings.speed do not affect it.
-int run_main_loop(const LoopState& state, LoopHooks& hooks);
+/// speed at entry; later changes of settings.speed do not affect it. Each pass sleeps until one
+/// interval after its own start, so a slow pass shortens the sleep and an overrun skips it.
+int run_main_loop(const LoopState& state, LoopHooks& hooks,
+                  const LoopClock& clock = monotonic_clock());
 
 /// speed_ms as a timespec.
 timespec frame_interval(std::uint64_t speed_ms) noexcept;

@@ -6,8 +6,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include <fmt/core.h>
-
+#include "system/print.hpp"
 #include "system/process.hpp"
 
 namespace glyphrain {
@@ -26,11 +25,11 @@ extern "C" void on_sighup(int) {
 void detach_to_background(const Settings& settings) {
     pid_t pid = ::fork();
     if (pid < 0) {
-        fmt::print(stderr, "glyphRain: fork failed\n");
+        print_stderr("glyphRain: fork failed\n");
         std::exit(1);
     }
     if (pid > 0) {
-        if (!settings.quiet) fmt::print(stderr, "glyphRain: backgrounded (pid {})\n", pid);
+        if (!settings.quiet) print_stderr("glyphRain: backgrounded (pid {})\n", pid);
         std::exit(0);
     }
     // Leave the terminal's session so its hang-up does not reach us; the result does not matter.

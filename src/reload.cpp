@@ -2,11 +2,10 @@
 // applied.
 #include "reload.hpp"
 
-#include <fmt/core.h>
-
 #include "command_line.hpp"
 #include "config/config_writer.hpp"
 #include "process_services.hpp"
+#include "system/print.hpp"
 
 namespace glyphrain {
 
@@ -14,9 +13,8 @@ void reload_settings(Settings& settings, const ArgList& args, ReloadCause cause)
     write_default_config_if_missing(args, settings);
     settings = derive_settings(args);
     if (settings.quiet) return;
-    fmt::print(stderr, "{}\n",
-               cause == ReloadCause::sighup ? "glyphRain: config reloaded (SIGHUP)"
-                                            : "glyphRain: config reloaded");
+    print_stderr("{}\n", cause == ReloadCause::sighup ? "glyphRain: config reloaded (SIGHUP)"
+                                                      : "glyphRain: config reloaded");
 }
 
 void handle_button(std::uint8_t button, Settings& settings, const ArgList& args) {

@@ -3,8 +3,6 @@
 
 #include <cstdint>
 
-#include <fmt/core.h>
-
 #include "command_line.hpp"
 #include "display/dock_window.hpp"
 #include "glyphs/glyphs.hpp"
@@ -13,6 +11,7 @@
 #include "rain/compositor.hpp"
 #include "rain/rain_state.hpp"
 #include "reload.hpp"
+#include "system/print.hpp"
 #include "system/process.hpp"
 
 namespace glyphrain {
@@ -50,8 +49,8 @@ int run_animation(const ArgList& args) {
     // size is at most 1024, so it fits the window's 16-bit geometry.
     DockWindow window(static_cast<std::uint16_t>(settings.size), dock_slit_from_args(args));
     if (!settings.quiet)
-        fmt::print(stderr, "glyphRain: running ({}x{}, speed {}ms, density {}%)\n", settings.size,
-                   settings.size, settings.speed, settings.density);
+        print_stderr("glyphRain: running ({}x{}, speed {}ms, density {}%)\n", settings.size,
+                     settings.size, settings.speed, settings.density);
 
     // Installed only now: a SIGHUP during start-up keeps its default effect.
     install_reload_handler();

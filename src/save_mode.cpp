@@ -5,11 +5,10 @@
 #include <optional>
 #include <string>
 
-#include <fmt/core.h>
-
 #include "command_line.hpp"
 #include "config/config_writer.hpp"
 #include "config/wizard.hpp"
+#include "system/print.hpp"
 
 namespace glyphrain {
 namespace {
@@ -30,7 +29,7 @@ int run_save_mode(const ArgList& args) {
     // The target is chosen only now, after every question has been answered.
     std::optional<std::string> target = save_target(args);
     if (!target) {
-        fmt::print(stderr, "Cannot determine config path (HOME not set)\n");
+        print_stderr("Cannot determine config path (HOME not set)\n");
         return 1;
     }
     return save_config_interactively(*target, settings);

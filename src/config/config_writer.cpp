@@ -3,6 +3,7 @@
 #include "config/config_writer.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <iterator>
@@ -17,6 +18,7 @@
 #include "config/wizard.hpp"
 #include "system/error.hpp"
 #include "system/file.hpp"
+#include "system/print.hpp"
 #include "system/text.hpp"
 #include "system/unique_fd.hpp"
 
@@ -161,7 +163,16 @@ class TempFile {
                 m_path = std::move(candidate);
                 return;
             }
-            if (errno != EEXIST || attempt == k_max_temp_attempts) throw SystemError(errno);
+            const int err = errno;
+            if (err == EACCES || err == EPERM) {
+                // A plain overwrite might work here, but it would not be atomic: say what to fix.
+                const std::string dir = parent_of(target);
+                throw AppError(
+                    fmt::format("Cannot write {}: its directory {} must be writable ({})",
+                                decode_utf8_lossy(target),
+                                decode_utf8_lossy(dir.empty() ? "." : dir), os_error_text(err)));
+            }
+            if (err != EEXIST || attempt == k_max_temp_attempts) throw SystemError(err);
         }
     }
     TempFile(const TempFile&) = delete;
@@ -173,13 +184,30 @@ class TempFile {
 
     int fd() const noexcept { return m_fd.get(); }
 
-    /// Flushes the content to disk, closes the file and renames it over target.
-    void commit(const std::string& target) {
+    /// Flushes the content to disk, closes the file and moves it to target: over whatever is
+    /// there (replace), or only where nothing is (keep_existing), in which case a taken target
+    /// gives false and the temporary file goes.
+    bool commit(const std::string& target, WriteMode mode) {
         if (::fsync(m_fd.get()) != 0) throw SystemError(errno);
         // Linux releases the descriptor even when close reports EINTR; the data is synced.
         if (::close(m_fd.release()) != 0 && errno != EINTR) throw SystemError(errno);
-        if (::rename(m_path.c_str(), target.c_str()) != 0) throw SystemError(errno);
-        m_path.clear();
+        if (mode == WriteMode::replace) {
+            if (::rename(m_path.c_str(), target.c_str()) != 0) throw SystemError(errno);
+            m_path.clear();
+            return true;
+        }
+        if (::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) ==
+            0) {
+            m_path.clear();
+            return true;
+        }
+        if (errno == EEXIST) return false;
+        if (errno != EINVAL && errno != ENOSYS) throw SystemError(errno);
+        // Without the no-replace rename a hard link still refuses a taken name; the temporary
+        // name is removed by the destructor.
+        if (::link(m_path.c_str(), target.c_str()) == 0) return true;
+        if (errno == EEXIST) return false;
+        throw SystemError(errno);
     }
 
   private:
@@ -262,7 +290,7 @@ std::string render_config(const Settings& s) {
     return out;
 }
 
-void write_config(const std::string& path, const Settings& settings) {
+bool write_config(const std::string& path, const Settings& settings, WriteMode mode) {
     check_text_value("font", settings.font);
     check_text_value("theme", settings.theme);
     check_text_value("left_click", settings.left_click);
@@ -276,18 +304,21 @@ void write_config(const std::string& path, const Settings& settings) {
     create_directories(parent_of(path));
 
     WriteTarget target = resolve_target(path);
+    const bool replacing = mode == WriteMode::replace && target.status;
     if (target.status && !S_ISREG(target.status->st_mode)) {
+        if (mode == WriteMode::keep_existing) return false;
         write_through(path, *target.status, text);
-        return;
+        return true;
     }
     // A file the user made read-only stays protected, as it would be from a plain open.
-    if (target.status && ::access(target.path.c_str(), W_OK) != 0) throw SystemError(errno);
+    if (replacing && ::access(target.path.c_str(), W_OK) != 0) throw SystemError(errno);
 
     TempFile temp(target.path);
-    if (target.status) copy_owner_and_mode(temp.fd(), *target.status);
+    if (replacing) copy_owner_and_mode(temp.fd(), *target.status);
     write_all(temp.fd(), text);
-    temp.commit(target.path);
+    if (!temp.commit(target.path, mode)) return false;
     sync_directory(parent_of(target.path));
+    return true;
 }
 
 bool ask_yes(std::string_view answer) noexcept {
@@ -301,12 +332,12 @@ int save_config_interactively(const std::string& target, const Settings& setting
         std::string answer =
             prompt_line(fmt::format("Config already exists at {}. Overwrite? [y/N] ", shown));
         if (!ask_yes(answer)) {
-            fmt::print(stderr, "Aborted.\n");
+            print_stderr("Aborted.\n");
             return 0;
         }
     }
     write_config(target, settings);
-    fmt::print(stderr, "Config written to {}\n", shown);
+    print_stderr("Config written to {}\n", shown);
     return 0;
 }
 
@@ -316,16 +347,17 @@ void write_default_config_if_missing(const ArgList& args, const Settings& settin
         struct stat st {};
         if (!path || ::stat(path->c_str(), &st) == 0) return;
         try {
-            write_config(*path, settings);
+            // The user (or an editor saving by rename) may have made the file meanwhile: theirs
+            // wins, and the reload reads it.
+            if (!write_config(*path, settings, WriteMode::keep_existing)) return;
         } catch (const std::exception& e) {
-            fmt::print(stderr, "glyphRain: failed to write config: {}\n", e.what());
+            print_stderr("glyphRain: failed to write config: {}\n", e.what());
             return;
         }
         if (!settings.quiet)
-            fmt::print(stderr, "glyphRain: wrote default config to {}\n", decode_utf8_lossy(*path));
+            print_stderr("glyphRain: wrote default config to {}\n", decode_utf8_lossy(*path));
     } catch (...) {
-        // Only reporting can fail here (standard error gone, memory exhausted); the reload that
-        // called this goes on regardless.
+        // Only memory can run out here; the reload that called this goes on regardless.
     }
 }
 

@@ -121,7 +121,7 @@ Settings parse_config(std::string_view content) {
 
 Settings load_config(const std::optional<std::string>& path) {
     if (!path) return Settings{};
-    std::optional<std::string> content = read_regular_file(*path);
+    std::optional<std::string> content = read_regular_file(*path, k_max_config_bytes);
     if (!content) return Settings{};
     return parse_config(*content);
 }

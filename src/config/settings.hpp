@@ -1,6 +1,7 @@
 // The settings record, its colour type and theme, and the configuration file reader.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,6 +19,8 @@ struct Rgb {
 inline constexpr std::uint64_t k_min_size = 96, k_max_size = 1024, k_default_size = 96;
 inline constexpr std::uint64_t k_min_speed = 10, k_max_speed = 1000, k_default_speed = 80;
 inline constexpr std::uint32_t k_min_density = 1, k_max_density = 100, k_default_density = 75;
+/// A larger configuration file is treated as unreadable, like a missing one.
+inline constexpr std::size_t k_max_config_bytes = 1048576;
 inline constexpr Rgb k_default_color{180, 255, 180};
 inline constexpr Rgb k_default_trail_color{0, 200, 0};
 inline constexpr Rgb k_zenburn_color{220, 193, 153};

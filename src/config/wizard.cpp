@@ -8,6 +8,7 @@
 #include <fmt/core.h>
 
 #include "config/config_writer.hpp"
+#include "system/print.hpp"
 #include "system/process.hpp"
 #include "system/text.hpp"
 
@@ -26,7 +27,7 @@ void ask_number(std::istream& in, const std::string& prompt, Parse parse, Number
     if (*number >= min && *number <= max)
         value = *number;
     else
-        fmt::print(stderr, "{}{}\n", complaint, value);
+        print_stderr("{}{}\n", complaint, value);
 }
 
 void ask_rgb(std::istream& in, std::string_view label, Rgb& value) {
@@ -36,7 +37,7 @@ void ask_rgb(std::istream& in, std::string_view label, Rgb& value) {
     if (std::optional<Rgb> rgb = parse_rgb(answer))
         value = *rgb;
     else
-        fmt::print(stderr, "  Invalid color, keeping current\n");
+        print_stderr("  Invalid color, keeping current\n");
 }
 
 /// " [value]" for a value that is set, nothing otherwise; the value is only shown, so bytes that
@@ -59,7 +60,7 @@ std::string prompt_line(std::string_view prompt) {
 }
 
 std::string prompt_line(std::string_view prompt, std::istream& in) {
-    fmt::print(stderr, "{}", prompt);
+    print_stderr("{}", prompt);
     std::string line;
     bool too_long = false;
     char c = 0;
@@ -92,7 +93,7 @@ Settings run_wizard(Settings settings) {
 }
 
 Settings run_wizard(Settings s, std::istream& in) {
-    fmt::print(stderr, "glyphRain: interactive configuration\n\n");
+    print_stderr("glyphRain: interactive configuration\n\n");
     ask_number(in, fmt::format("Window size (96-1024) [{}]: ", s.size), parse_u64, k_min_size,
                k_max_size, "  Invalid size, keeping ", s.size);
     ask_number(in, fmt::format("Frame interval in ms (10-1000) [{}]: ", s.speed), parse_u64,

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -54,6 +55,20 @@ const xcb_screen_t* screen_of(const xcb_setup_t* setup, int screen_number) {
     return it.rem > 0 ? it.data : nullptr;
 }
 
+/// The class and masks of the screen's root visual; nothing when the set-up does not list it.
+std::optional<VisualFormat> root_visual_of(const xcb_screen_t* screen) {
+    for (xcb_depth_iterator_t depth = xcb_screen_allowed_depths_iterator(screen); depth.rem > 0;
+         xcb_depth_next(&depth)) {
+        for (xcb_visualtype_iterator_t visual = xcb_depth_visuals_iterator(depth.data);
+             visual.rem > 0; xcb_visualtype_next(&visual)) {
+            if (visual.data->visual_id == screen->root_visual)
+                return VisualFormat{visual.data->_class, visual.data->red_mask,
+                                    visual.data->green_mask, visual.data->blue_mask};
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::string> pixel_format_check(std::span<const PixmapFormat> formats,
@@ -66,6 +81,22 @@ std::optional<std::string> pixel_format_check(std::span<const PixmapFormat> form
                            format.bits_per_pixel, root_depth);
     }
     return std::nullopt;
+}
+
+std::optional<std::string> visual_check(const VisualFormat& visual, std::uint8_t root_depth) {
+    constexpr std::uint8_t k_true_color = 4;
+    if (visual.visual_class == k_true_color && visual.red_mask == 0xff0000 &&
+        visual.green_mask == 0xff00 && visual.blue_mask == 0xff)
+        return std::nullopt;
+    static constexpr const char* k_class_names[] = {"StaticGray",  "GrayScale", "StaticColor",
+                                                    "PseudoColor", "TrueColor", "DirectColor"};
+    const std::string class_name = visual.visual_class < std::size(k_class_names)
+                                       ? k_class_names[visual.visual_class]
+                                       : fmt::format("class {}", visual.visual_class);
+    return fmt::format("Unsupported pixel format: {} visual at depth {} with masks {:#x}, {:#x}, "
+                       "{:#x}. Expected TrueColor with masks 0xff0000, 0xff00, 0xff.",
+                       class_name, root_depth, visual.red_mask, visual.green_mask,
+                       visual.blue_mask);
 }
 
 std::string describe_connection_error(int code) {
@@ -126,6 +157,8 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit) : 
     for (int i = 0; i < xcb_setup_pixmap_formats_length(setup); ++i)
         formats.push_back({raw_formats[i].depth, raw_formats[i].bits_per_pixel});
     if (auto error = pixel_format_check(formats, m_root_depth)) throw AppError(*error);
+    if (auto visual = root_visual_of(screen))
+        if (auto error = visual_check(*visual, m_root_depth)) throw AppError(*error);
 
     // xcb_generate_id answers -1 when the id range is used up or the connection has failed.
     m_window = xcb_generate_id(c);

@@ -39,15 +39,28 @@ struct PixmapFormat {
 std::optional<std::string> pixel_format_check(std::span<const PixmapFormat> formats,
                                               std::uint8_t root_depth);
 
+/// The class and channel masks of one visual, as the connection set-up lists them.
+struct VisualFormat {
+    std::uint8_t visual_class = 4; // X visual class; 4 is TrueColor
+    std::uint32_t red_mask = 0xff0000;
+    std::uint32_t green_mask = 0xff00;
+    std::uint32_t blue_mask = 0xff;
+};
+
+/// The frames hold 0x00RRGGBB pixels, which only a TrueColor root visual with 8-bit channels at
+/// those places shows as meant (a 30-bit visual would turn green into cyan). Returns the error
+/// message for any other visual.
+std::optional<std::string> visual_check(const VisualFormat& visual, std::uint8_t root_depth);
+
 /// A readable description of an xcb connection error code (xcb_connection_has_error).
 std::string describe_connection_error(int code);
 
 class DockWindow {
   public:
-    /// Connects to $DISPLAY, checks the 32-bpp pixel format and creates, decorates and maps the
-    /// dock window (size x size, size at least 9) and its input-only child; ends with one flush.
-    /// slit adds _VIREO_SLIT. Throws AppError for the pixel format, std::runtime_error for
-    /// connection failures.
+    /// Connects to $DISPLAY, checks the 32-bpp pixel format and the root visual and creates,
+    /// decorates and maps the dock window (size x size, size at least 9) and its input-only child;
+    /// ends with one flush. slit adds _VIREO_SLIT. Throws AppError for the pixel format,
+    /// std::runtime_error for connection failures.
     DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit);
     ~DockWindow();
     DockWindow(const DockWindow&) = delete;

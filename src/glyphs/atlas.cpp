@@ -4,17 +4,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <utility>
 #include <vector>
 
-#include <fmt/core.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_BBOX_H
 #include FT_OUTLINE_H
 
 #include "glyphs/saturate.hpp"
+#include "system/print.hpp"
 
 namespace glyphrain {
 namespace {
@@ -123,6 +122,13 @@ void fit_grid(AtlasBuild& build, std::uint64_t size) noexcept {
     build.rows = static_cast<std::size_t>(inner / cell_height);
 }
 
+std::size_t count_missing_kana(const LoadedFont& font) noexcept {
+    std::size_t missing = 0;
+    for (std::size_t i = 0; i < k_glyph_count; ++i)
+        missing += FT_Get_Char_Index(font.face(), glyph_code_point(i)) == 0;
+    return missing;
+}
+
 AtlasBuild build_atlas(const LoadedFont& font, std::uint64_t size, bool quiet) {
     FT_Face face = font.face();
     const float font_px = font_px_for(size);
@@ -155,9 +161,8 @@ AtlasBuild build_atlas(const LoadedFont& font, std::uint64_t size, bool quiet) {
     fit_grid(build, size);
 
     if (!quiet)
-        fmt::print(stderr, "glyphRain: grid {}x{}, cell {}x{}, font size {:.1f}, {} glyphs\n",
-                   build.cols, build.rows, atlas.cell_width, atlas.cell_height, font_px,
-                   k_glyph_count);
+        print_stderr("glyphRain: grid {}x{}, cell {}x{}, font size {:.1f}, {} glyphs\n", build.cols,
+                     build.rows, atlas.cell_width, atlas.cell_height, font_px, k_glyph_count);
     return build;
 }
 

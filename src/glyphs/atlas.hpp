@@ -49,6 +49,10 @@ void mirror_rows(std::span<std::uint8_t> coverage, std::size_t width, std::size_
 /// Fills in cols and rows: how many cells fit inside the window less its 4-pixel frame.
 void fit_grid(AtlasBuild& build, std::uint64_t size) noexcept;
 
+/// How many of the 172 kana the font's character map does not cover (they would be drawn with
+/// its glyph 0, usually an empty box).
+std::size_t count_missing_kana(const LoadedFont& font) noexcept;
+
 /// Rasterizes and mirrors the 172 kana at font_px_for(size) and fits the grid into the window.
 /// Prints the grid summary line unless quiet. Never fails: glyphs the font lacks come from its
 /// glyph 0, and glyphs it cannot load or that would be larger than the window carry no ink.

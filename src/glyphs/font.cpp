@@ -2,7 +2,6 @@
 #include "glyphs/font.hpp"
 
 #include <cerrno>
-#include <cstdio>
 #include <optional>
 #include <sys/stat.h>
 #include <utility>
@@ -13,6 +12,7 @@
 #include FT_FREETYPE_H
 
 #include "system/error.hpp"
+#include "system/print.hpp"
 #include "system/process.hpp"
 #include "system/text.hpp"
 
@@ -75,13 +75,13 @@ FontFile read_font_file(const std::string& path) {
     }
 }
 
-MappedFile find_font(const Settings& settings, std::span<const std::string_view> fallback_paths) {
+FoundFont find_font(const Settings& settings, std::span<const std::string_view> fallback_paths) {
     if (settings.font) {
         FontFile file = read_font_file(*settings.font);
         if (auto* error = std::get_if<std::string>(&file))
             throw AppError(fmt::format("Cannot read font '{}': {}", *settings.font, *error));
-        if (!settings.quiet) fmt::print(stderr, "glyphRain: using font {}\n", *settings.font);
-        return std::get<MappedFile>(std::move(file));
+        if (!settings.quiet) print_stderr("glyphRain: using font {}\n", *settings.font);
+        return {std::get<MappedFile>(std::move(file)), *settings.font};
     }
     for (std::string_view pattern : k_font_queries) {
         std::optional<std::string> path = query_fontconfig(pattern);
@@ -89,16 +89,16 @@ MappedFile find_font(const Settings& settings, std::span<const std::string_view>
         FontFile file = read_font_file(*path);
         if (auto* mapped = std::get_if<MappedFile>(&file)) {
             if (!settings.quiet)
-                fmt::print(stderr, "glyphRain: using font {} (query: {})\n", *path, pattern);
-            return std::move(*mapped);
+                print_stderr("glyphRain: using font {} (query: {})\n", *path, pattern);
+            return {std::move(*mapped), std::move(*path)};
         }
     }
     for (std::string_view fallback : fallback_paths) {
         std::string path(fallback);
         FontFile file = read_font_file(path);
         if (auto* mapped = std::get_if<MappedFile>(&file)) {
-            if (!settings.quiet) fmt::print(stderr, "glyphRain: using font {}\n", path);
-            return std::move(*mapped);
+            if (!settings.quiet) print_stderr("glyphRain: using font {}\n", path);
+            return {std::move(*mapped), std::move(path)};
         }
     }
     throw AppError("No font found. Install a monospace font or use --font <path>");

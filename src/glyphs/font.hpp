@@ -50,11 +50,17 @@ using FontFile = std::variant<MappedFile, std::string>;
 /// An empty file gives an empty mapping, which fails later at parsing.
 FontFile read_font_file(const std::string& path);
 
-/// The bytes of the first readable candidate: the font setting (set but empty counts as set),
-/// else each fc-match query, else each of fallback_paths. Prints the "using font" line unless
-/// quiet. Throws AppError when the configured font cannot be read or nothing is found.
-MappedFile find_font(const Settings& settings,
-                     std::span<const std::string_view> fallback_paths = k_fallback_font_paths);
+/// A font file chosen by find_font: its bytes and the path they came from.
+struct FoundFont {
+    MappedFile bytes;
+    std::string path;
+};
+
+/// The first readable candidate: the font setting (set but empty counts as set), else each
+/// fc-match query, else each of fallback_paths. Prints the "using font" line unless quiet.
+/// Throws AppError when the configured font cannot be read or nothing is found.
+FoundFont find_font(const Settings& settings,
+                    std::span<const std::string_view> fallback_paths = k_fallback_font_paths);
 
 /// Face 0 of a font file or collection parsed from memory, owning the bytes it was parsed from.
 class LoadedFont {

@@ -1,22 +1,36 @@
 // The start-up sequence of the glyph room: font bytes, parsed face, atlas, grid check.
 #include "glyphs/glyphs.hpp"
 
+#include <string>
+#include <utility>
+
 #include <fmt/core.h>
 
 #include "glyphs/atlas.hpp"
 #include "glyphs/font.hpp"
 #include "system/error.hpp"
+#include "system/print.hpp"
 
 namespace glyphrain {
 
 AtlasBuild load_glyphs(const Settings& settings) {
     AtlasBuild build;
+    std::string path;
+    std::size_t missing = 0;
     {
         // Nothing later reads the font: the face and the file mapping go at the end of this block.
-        LoadedFont font = load_font(find_font(settings));
+        FoundFont found = find_font(settings);
+        path = std::move(found.path);
+        LoadedFont font = load_font(std::move(found.bytes));
         build = build_atlas(font, settings.size, settings.quiet);
+        missing = count_missing_kana(font);
     }
     check_grid(build, settings.size);
+    // The usual reason for a rain of empty boxes is a font without Japanese; say so once.
+    if (missing > 0 && !settings.quiet)
+        print_stderr("glyphRain: warning: {} lacks {} of the {} kana, which show as empty boxes; "
+                     "install fonts-noto-cjk or fonts-vlgothic, or choose a font with --font\n",
+                     path, missing, k_glyph_count);
     return build;
 }
 

@@ -1,7 +1,9 @@
 // Whole-file reading, read-only mappings and complete writes.
 #include "system/file.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -13,23 +15,27 @@
 
 namespace glyphrain {
 
-std::optional<std::string> read_regular_file(const std::string& path) {
+std::optional<std::string> read_regular_file(const std::string& path, std::size_t max_bytes) {
     // O_NONBLOCK keeps a FIFO from blocking the open; it is rejected by the type check below.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) return std::nullopt;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (static_cast<std::uintmax_t>(st.st_size) > max_bytes) return std::nullopt;
     std::string content;
     content.reserve(static_cast<std::size_t>(st.st_size));
     char chunk[65536];
     for (;;) {
-        ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        // One byte beyond the limit is enough to tell that the file is too large.
+        const std::size_t room = max_bytes - content.size() + 1;
+        ssize_t n = ::read(fd.get(), chunk, std::min(sizeof chunk, room));
         if (n < 0) {
             if (errno == EINTR) continue;
             return std::nullopt;
         }
         if (n == 0) break;
         content.append(chunk, static_cast<std::size_t>(n));
+        if (content.size() > max_bytes) return std::nullopt;
     }
     return content;
 }

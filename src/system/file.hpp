@@ -10,9 +10,11 @@
 
 namespace glyphrain {
 
-/// The whole content of a regular file, or nothing when it cannot be opened or read or is not a
-/// regular file (directories, FIFOs and devices would fail or never end).
-std::optional<std::string> read_regular_file(const std::string& path);
+/// The whole content of a regular file, or nothing when it cannot be opened or read, is not a
+/// regular file (directories, FIFOs and devices would fail or never end) or holds more than
+/// max_bytes. The size is checked before reading, and the read stops past max_bytes, so a file
+/// that grows meanwhile still costs at most max_bytes + 1 bytes of memory.
+std::optional<std::string> read_regular_file(const std::string& path, std::size_t max_bytes);
 
 /// A read-only private mapping of a whole file; an empty file maps to an empty span.
 class MappedFile {

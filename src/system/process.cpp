@@ -17,18 +17,22 @@ extern char** environ;
 namespace glyphrain {
 namespace {
 
-/// RAII for the two posix_spawn attribute objects; SIGPIPE is reset to its default in the child
-/// because the parent ignores it and ignored dispositions are inherited.
+/// RAII for the two posix_spawn attribute objects. The child starts with every signal at its
+/// default action and none blocked: ignored dispositions and the mask survive exec, and the
+/// parent ignores SIGPIPE itself and may have been started with SIGINT and SIGQUIT ignored (as
+/// `glyphRain &` from a script does).
 class SpawnSetup {
   public:
     SpawnSetup() {
         posix_spawn_file_actions_init(&m_actions);
         posix_spawnattr_init(&m_attr);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        posix_spawnattr_setsigdefault(&m_attr, &defaults);
-        posix_spawnattr_setflags(&m_attr, POSIX_SPAWN_SETSIGDEF);
+        sigset_t all;
+        sigfillset(&all);
+        posix_spawnattr_setsigdefault(&m_attr, &all);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&m_attr, &none);
+        posix_spawnattr_setflags(&m_attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     }
     ~SpawnSetup() {
         posix_spawn_file_actions_destroy(&m_actions);

@@ -1,4 +1,6 @@
 // The built binary's help, option check and top-level error line.
+#include <ostream>
+
 #include <gtest/gtest.h>
 
 #include "support/process_runner.hpp"
@@ -54,11 +56,33 @@ TEST(UnknownOption, PrintsTwoLinesAndFailsBeforeReadingAnything) {
     EXPECT_FALSE(test::file_exists(home.file(".config")));
 }
 
-TEST(Entry, SurvivesClosedStandardDescriptors) {
-    // With every standard descriptor closed the help still goes nowhere harmful and exits 0.
-    auto r = run_process("sh", {.args = {"-c", test::glyphrain_binary() + " --help <&- >&- 2>&-"}});
-    EXPECT_EQ(r.status, 0);
+struct BrokenStreamsCase {
+    const char* arguments_and_redirections;
+    int status;
+};
+
+void PrintTo(const BrokenStreamsCase& c, std::ostream* os) {
+    *os << c.arguments_and_redirections;
 }
+
+class BrokenStandardStreams : public ::testing::TestWithParam<BrokenStreamsCase> {};
+
+// A message that cannot be written is dropped; the exit status stays the one of the outcome.
+TEST_P(BrokenStandardStreams, KeepTheExitStatus) {
+    test::TempDir home;
+    auto r = run_process("sh", {.args = {"-c", test::glyphrain_binary() + " " +
+                                                   GetParam().arguments_and_redirections},
+                                .env = {{"HOME", home.path()}, {"XDG_CONFIG_HOME", std::nullopt}}});
+    EXPECT_EQ(r.status, GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BrokenStandardStreams,
+    ::testing::Values(BrokenStreamsCase{"--help <&- >&- 2>&-", 0},
+                      BrokenStreamsCase{"--help 2>/dev/full", 0},
+                      BrokenStreamsCase{"--size=200 2>/dev/full", 1},
+                      BrokenStreamsCase{"--font /nonexistent/font.ttf 2>/dev/full", 1},
+                      BrokenStreamsCase{"--write-config \"$HOME/c\" 2>/dev/full", 0}));
 
 } // namespace
 } // namespace glyphrain

@@ -266,6 +266,62 @@ TEST_F(WriteConfigTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
     EXPECT_EQ(directory_entries(m_dir.path()), std::vector<std::string>{"config"});
 }
 
+TEST_F(WriteConfigTest, KeepExistingPublishesOnlyWhereNoFileIs) {
+    const std::string path = m_dir.file("config");
+    EXPECT_TRUE(write_config(path, Settings{}, WriteMode::keep_existing));
+    EXPECT_EQ(test::read_file(path), k_default_text);
+    // A file that is there when the default is moved into place wins, even a read-only one.
+    test::write_file(path, "size = 512\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0400), 0);
+    EXPECT_FALSE(write_config(path, Settings{}, WriteMode::keep_existing));
+    EXPECT_EQ(test::read_file(path), "size = 512\n");
+    EXPECT_EQ(directory_entries(m_dir.path()), std::vector<std::string>{"config"});
+}
+
+/// Runs as an unprivileged user while it lives when the test runs as root, who passes every
+/// permission check.
+class UnprivilegedScope {
+  public:
+    UnprivilegedScope() : m_dropped(::geteuid() == 0 && ::seteuid(65534) == 0) {}
+    ~UnprivilegedScope() {
+        if (m_dropped) (void)::seteuid(0);
+    }
+    UnprivilegedScope(const UnprivilegedScope&) = delete;
+    UnprivilegedScope& operator=(const UnprivilegedScope&) = delete;
+
+  private:
+    bool m_dropped;
+};
+
+TEST_F(WriteConfigTest, UnwritableDirectoryIsNamedAndTheFileKept) {
+    const std::string dir = m_dir.file("locked");
+    const std::string path = dir + "/config";
+    fs::create_directories(dir);
+    test::write_file(path, "size = 512\n");
+    ASSERT_EQ(::chmod(m_dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(dir.c_str(), 0555), 0);
+    std::string message;
+    {
+        UnprivilegedScope unprivileged;
+        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 ||
+            ::faccessat(AT_FDCWD, dir.c_str(), W_OK, AT_EACCESS) == 0) {
+            ::chmod(dir.c_str(), 0755);
+            GTEST_SKIP() << "no unprivileged user can reach " << path;
+        }
+        try {
+            write_config(path, Settings{});
+        } catch (const AppError& e) {
+            message = e.what();
+        }
+    }
+    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+    EXPECT_EQ(message, "Cannot write " + path + ": its directory " + dir + " must be writable (" +
+                           os_error_text(EACCES) + ")");
+    EXPECT_EQ(test::read_file(path), "size = 512\n");
+    EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"config"});
+}
+
 struct BadPathCase {
     std::string name;
     std::string relative; // under the temporary directory; "" means the empty path itself

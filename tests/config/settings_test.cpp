@@ -156,6 +156,13 @@ TEST(LoadConfig, MissingOrUnreadableFilesGiveDefaults) {
     EXPECT_TRUE(load_config("/dev/zero") == Settings{});
     test::write_file(dir.file("config"), "size = 512\n");
     EXPECT_EQ(load_config(dir.file("config")).size, 512u);
+    // Up to 1 MiB is read; one byte more and the file counts as unreadable.
+    std::string big = "size = 512\n#";
+    big.resize(k_max_config_bytes - 1, 'x');
+    test::write_file(dir.file("big"), big + "\n");
+    EXPECT_EQ(load_config(dir.file("big")).size, 512u);
+    test::write_file(dir.file("big"), big + "\n\n");
+    EXPECT_TRUE(load_config(dir.file("big")) == Settings{});
 }
 
 } // namespace

@@ -55,6 +55,46 @@ INSTANTIATE_TEST_SUITE_P(
                                  "Unsupported pixel format: 24bpp at depth 24. Expected 32bpp."}),
     [](const ::testing::TestParamInfo<FormatCase>& p) { return std::string(p.param.name); });
 
+struct VisualCase {
+    const char* name;
+    VisualFormat visual;
+    std::uint8_t root_depth;
+    std::optional<std::string> error;
+};
+
+void PrintTo(const VisualCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class VisualCheck : public ::testing::TestWithParam<VisualCase> {};
+
+TEST_P(VisualCheck, OnlyEightBitTrueColorPasses) {
+    const VisualCase& c = GetParam();
+    EXPECT_EQ(visual_check(c.visual, c.root_depth), c.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Visuals, VisualCheck,
+    ::testing::Values(
+        VisualCase{"trueColor24", {}, 24, std::nullopt},
+        VisualCase{"trueColor32", {}, 32, std::nullopt},
+        VisualCase{"deepColor30",
+                   {4, 0x3ff00000, 0xffc00, 0x3ff},
+                   30,
+                   "Unsupported pixel format: TrueColor visual at depth 30 with masks 0x3ff00000, "
+                   "0xffc00, 0x3ff. Expected TrueColor with masks 0xff0000, 0xff00, 0xff."},
+        VisualCase{"swappedChannels",
+                   {4, 0xff, 0xff00, 0xff0000},
+                   24,
+                   "Unsupported pixel format: TrueColor visual at depth 24 with masks 0xff, "
+                   "0xff00, 0xff0000. Expected TrueColor with masks 0xff0000, 0xff00, 0xff."},
+        VisualCase{"directColor",
+                   {5, 0xff0000, 0xff00, 0xff},
+                   24,
+                   "Unsupported pixel format: DirectColor visual at depth 24 with masks 0xff0000, "
+                   "0xff00, 0xff. Expected TrueColor with masks 0xff0000, 0xff00, 0xff."}),
+    [](const ::testing::TestParamInfo<VisualCase>& p) { return std::string(p.param.name); });
+
 TEST(ConnectionErrors, EveryCodeHasItsOwnText) {
     std::vector<std::string> texts;
     for (int code = 1; code <= 7; ++code) {

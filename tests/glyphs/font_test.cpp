@@ -70,9 +70,9 @@ class Discovery : public ::testing::Test {
         ScopedPath path(m_fc.bin());
         ::testing::internal::CaptureStderr();
         try {
-            MappedFile file = find_font(settings, views);
+            FoundFont found = find_font(settings, views);
             m_err = ::testing::internal::GetCapturedStderr();
-            return text_of(file);
+            return text_of(found.bytes);
         } catch (...) {
             m_err = ::testing::internal::GetCapturedStderr();
             throw;
@@ -170,7 +170,7 @@ TEST_F(Discovery, ConfiguredFontIsUsedWithoutAnyQuery) {
     settings.font = font("fallback.ttf");
     ScopedPath path(m_fc.bin());
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(text_of(find_font(settings, {})), "fallback.ttf");
+    EXPECT_EQ(text_of(find_font(settings, {}).bytes), "fallback.ttf");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "glyphRain: using font " + font("fallback.ttf") + "\n");
     EXPECT_EQ(m_fc.log(), "");

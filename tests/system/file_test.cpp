@@ -21,12 +21,15 @@ TEST(ReadRegularFile, ReadsWholeFilesAndRejectsEverythingElse) {
     test::write_file(dir.file("empty"), "");
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
 
-    EXPECT_EQ(read_regular_file(dir.file("a")), std::string("x\0y", 3));
-    EXPECT_EQ(read_regular_file(dir.file("empty")), "");
-    EXPECT_FALSE(read_regular_file(dir.file("missing")));
-    EXPECT_FALSE(read_regular_file(dir.path()));       // a directory
-    EXPECT_FALSE(read_regular_file(dir.file("fifo"))); // would block forever
-    EXPECT_FALSE(read_regular_file("/dev/zero"));      // would never end
+    EXPECT_EQ(read_regular_file(dir.file("a"), 3), std::string("x\0y", 3));
+    EXPECT_EQ(read_regular_file(dir.file("empty"), 0), "");
+    EXPECT_FALSE(read_regular_file(dir.file("a"), 2)); // larger than allowed
+    EXPECT_FALSE(read_regular_file(dir.file("missing"), 100));
+    EXPECT_FALSE(read_regular_file(dir.path(), 100));       // a directory
+    EXPECT_FALSE(read_regular_file(dir.file("fifo"), 100)); // would block forever
+    EXPECT_FALSE(read_regular_file("/dev/zero", 100));      // would never end
+    // Reports a size of 0 but holds more: the read itself must stop at the limit.
+    EXPECT_FALSE(read_regular_file("/proc/self/status", 16));
 }
 
 TEST(MappedFile, MapsContentAndReportsErrors) {

@@ -212,7 +212,10 @@ INSTANTIATE_TEST_SUITE_P(
     Depths, DockWindowPixelFormat,
     ::testing::Values(
         FormatCase{"640x480x16", "Unsupported pixel format: 16bpp at depth 16. Expected 32bpp."},
-        FormatCase{"640x480x8", "Unsupported pixel format: 8bpp at depth 8. Expected 32bpp."}));
+        FormatCase{"640x480x8", "Unsupported pixel format: 8bpp at depth 8. Expected 32bpp."},
+        FormatCase{"640x480x30",
+                   "Unsupported pixel format: TrueColor visual at depth 30 with masks 0x3ff00000, "
+                   "0xffc00, 0x3ff. Expected TrueColor with masks 0xff0000, 0xff00, 0xff."}));
 
 struct FrameCase {
     std::uint16_t size;

@@ -1,6 +1,7 @@
 // The main loop in-process on a private Xvfb: its hooks, its ends and its frames.
 #include "main_loop.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <functional>
@@ -65,8 +66,8 @@ struct LoopFixture {
         atlas.cell_height = 10;
         atlas.ascent = 8;
     }
-    int run(LoopHooks& hooks) {
-        return run_main_loop({settings, rain, atlas, frame, *window}, hooks);
+    int run(LoopHooks& hooks, const LoopClock& clock = monotonic_clock()) {
+        return run_main_loop({settings, rain, atlas, frame, *window}, hooks, clock);
     }
     void close() { x.send_delete_window(window->window()); }
 };
@@ -102,6 +103,39 @@ TEST(MainLoop, SettingsReplacedByAHookAreReadAtTheNextUse) {
     EXPECT_EQ(f.run(hooks), 0);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_GE(hooks.passes, 20);
+}
+
+/// A clock that stands still until a pass is made to take time; a sleep jumps to its deadline
+/// (or returns at once for one already past) and is recorded in milliseconds.
+struct FakeClock {
+    static inline long long now_ms = 100'000;
+    static inline std::vector<long long> sleeps_until_ms;
+    static timespec now() noexcept {
+        return {static_cast<time_t>(now_ms / 1000), (now_ms % 1000) * 1'000'000};
+    }
+    static void sleep_until(const timespec& deadline) noexcept {
+        const long long ms = deadline.tv_sec * 1000LL + deadline.tv_nsec / 1'000'000;
+        if (sleeps_until_ms.size() < sleeps_until_ms.capacity()) sleeps_until_ms.push_back(ms);
+        now_ms = std::max(now_ms, ms);
+    }
+};
+
+TEST(MainLoop, EachPassSleepsUntilOneIntervalAfterItsStart) {
+    LoopFixture f;
+    f.settings.speed = 80;
+    f.settings.quiet = true;
+    FakeClock::sleeps_until_ms.reserve(k_give_up_pass + 2);
+    // Passes of 30, 30, 95 (an overrun: no sleep) and 10 ms.
+    const std::vector<long long> pass_ms = {30, 30, 95, 10};
+    ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
+        if (pass < static_cast<int>(pass_ms.size())) FakeClock::now_ms += pass_ms[pass];
+        if (pass == 4) f.close();
+    });
+    EXPECT_EQ(f.run(hooks, {FakeClock::now, FakeClock::sleep_until}), 0);
+    ASSERT_GE(FakeClock::sleeps_until_ms.size(), 4u);
+    EXPECT_EQ(std::vector<long long>(FakeClock::sleeps_until_ms.begin(),
+                                     FakeClock::sleeps_until_ms.begin() + 4),
+              (std::vector<long long>{100'080, 100'160, 100'240, 100'335}));
 }
 
 TEST(MainLoop, DestroyedWindowEndsSilently) {

@@ -1,8 +1,11 @@
 // Configuration reloads of the running program, by middle click and by SIGHUP: the file written
 // when missing, the messages and their silencing, and what the next frames show.
+#include <fcntl.h>
 #include <filesystem>
 #include <ostream>
+#include <stdlib.h>
 #include <string>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -227,6 +230,44 @@ INSTANTIATE_TEST_SUITE_P(Quiet, UnwritableConfigDirectory, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& p) {
                              return std::string(p.param ? "quiet" : "talking");
                          });
+
+/// A pseudo-terminal whose master side can be closed, as when a terminal window is closed: every
+/// later write to the slave fails with EIO.
+class Terminal {
+  public:
+    Terminal() : m_master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+        if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0)
+            if (const char* name = ::ptsname(m_master)) m_slave = name;
+    }
+    ~Terminal() { close(); }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    const std::string& slave() const noexcept { return m_slave; }
+    void close() {
+        if (m_master >= 0) ::close(m_master);
+        m_master = -1;
+    }
+
+  private:
+    int m_master;
+    std::string m_slave;
+};
+
+TEST(ClosedTerminal, ReloadsClicksAndTheCloseRequestStillWork) {
+    Terminal terminal;
+    ASSERT_FALSE(terminal.slave().empty());
+    RunningApp app({.stderr_path = terminal.slave()});
+    ASSERT_TRUE(app.started());
+    terminal.close();
+    // Each step prints at least one line into the dead terminal; the files show it acted.
+    app.hangup();
+    ASSERT_TRUE(test::eventually([&] { return test::file_exists(app.config_file()); }, k_wait_ms));
+    std::filesystem::remove(app.config_file());
+    app.click(2);
+    ASSERT_TRUE(test::eventually([&] { return test::file_exists(app.config_file()); }, k_wait_ms));
+    EXPECT_EQ(app.close_and_wait(k_wait_ms), 0);
+}
 
 } // namespace
 } // namespace glyphrain

@@ -64,8 +64,8 @@ RunningApp::RunningApp(const Options& options) : m_x(m_server.display()), m_size
     auto env = app_env(m_server.display(), m_home.path());
     for (const auto& [name, value] : options.env)
         env[name] = value;
-    m_process =
-        std::make_unique<BackgroundProcess>(glyphrain_binary(), options.args, env, m_home.path());
+    m_process = std::make_unique<BackgroundProcess>(glyphrain_binary(), options.args, env,
+                                                    m_home.path(), options.stderr_path);
     if (auto w = m_x.wait_for_dock_window(k_start_timeout_ms)) m_window = *w;
     if (m_window == XCB_NONE) return;
     // The first frame comes after the SIGHUP handler is installed: only then may tests signal.

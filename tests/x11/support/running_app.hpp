@@ -50,6 +50,7 @@ class RunningApp {
         std::optional<std::string> config; // the file's text, written before the start
         std::map<std::string, std::optional<std::string>> env; // on top of app_env
         int size = 96;
+        std::string stderr_path; // instead of the log file; err() is then unusable
     };
 
     /// Starts glyphRain and waits (bounded) for its first frame; check started() afterwards.

@@ -163,12 +163,12 @@ void XvfbServer::kill_now() {
 BackgroundProcess::BackgroundProcess(const std::string& program,
                                      const std::vector<std::string>& args,
                                      const std::map<std::string, std::optional<std::string>>& env,
-                                     const std::string& dir) {
+                                     const std::string& dir, const std::string& err_path) {
     // Several processes may share one directory; each gets its own pair of files.
     static int counter = 0;
     ++counter;
     m_out_path = dir + "/stdout-" + std::to_string(counter) + ".log";
-    m_err_path = dir + "/stderr-" + std::to_string(counter) + ".log";
+    m_err_path = err_path.empty() ? dir + "/stderr-" + std::to_string(counter) + ".log" : err_path;
     m_pid = spawn_logged(program, args, env, m_out_path, m_err_path);
 }
 

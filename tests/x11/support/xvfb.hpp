@@ -47,9 +47,11 @@ class XvfbServer {
 /// A background process (glyphRain or a window manager) with its output kept in files.
 class BackgroundProcess {
   public:
+    /// err_path, when given, replaces the standard error log (a terminal, say); err() and
+    /// wait_for_err() must not be used then.
     BackgroundProcess(const std::string& program, const std::vector<std::string>& args,
                       const std::map<std::string, std::optional<std::string>>& env,
-                      const std::string& log_dir);
+                      const std::string& log_dir, const std::string& err_path = {});
     ~BackgroundProcess();
     BackgroundProcess(const BackgroundProcess&) = delete;
     BackgroundProcess& operator=(const BackgroundProcess&) = delete;
