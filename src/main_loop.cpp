@@ -61,10 +61,16 @@ int run_main_loop(const LoopState& state, LoopHooks& hooks) {
         }
         hooks.before_step();
 
+        // The rain keeps falling while nothing is shown, so it goes on where it would have been.
         state.rain.step_rain(state.settings.density);
-        compose_frame(state.frame, state.rain, state.atlas, state.settings,
-                      state.window.lsb_first());
-        state.window.present_frame(state.frame.bytes());
+        const auto targets = state.window.viewable_windows();
+        if (!targets.empty()) {
+            compose_frame(state.frame, state.rain, state.atlas, state.settings,
+                          state.window.lsb_first());
+            for (std::uint32_t target : targets)
+                state.window.present_frame(target, state.frame.bytes());
+            state.window.flush();
+        }
 
         sleep_until(deadline_after(frame_start, interval));
     }

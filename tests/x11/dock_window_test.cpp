@@ -226,7 +226,8 @@ TEST_P(DockWindowFrames, EveryPixelArrives) {
 
     for (std::uint32_t salt : {1u, 977u}) {
         const std::vector<std::uint8_t> frame = pattern_frame(dock, salt);
-        dock.present_frame(frame);
+        dock.present_frame(dock.window(), frame);
+        dock.flush();
         // The other connection's requests may be served before the frame is: read until it shows.
         const std::vector<std::uint32_t> expected = pattern_pixels(std::size_t{size} * size, salt);
         std::vector<std::uint32_t> seen;
@@ -249,7 +250,7 @@ TEST(DockWindowFrames, WrongBufferLengthIsRefused) {
     DisplayEnv env(server.display());
     DockWindow dock(96, std::nullopt);
     std::vector<std::uint8_t> short_frame(96 * 96 * 4 - 4);
-    EXPECT_THROW(dock.present_frame(short_frame), std::invalid_argument);
+    EXPECT_THROW(dock.present_frame(dock.window(), short_frame), std::invalid_argument);
 }
 
 TEST(DockWindowEvents, CloseMessageAndOtherMessages) {
@@ -279,7 +280,8 @@ TEST(DockWindowEvents, DestroyedWindow) {
     EXPECT_TRUE(wait_for_event(dock, DockEvent::Kind::destroyed));
     // Frames to a destroyed window only produce ignored error events.
     std::vector<std::uint8_t> frame(96 * 96 * 4);
-    EXPECT_NO_THROW(dock.present_frame(frame));
+    EXPECT_NO_THROW(dock.present_frame(dock.window(), frame));
+    EXPECT_NO_THROW(dock.flush());
     EXPECT_TRUE(wait_for_event(dock, DockEvent::Kind::other));
 }
 
@@ -313,7 +315,8 @@ TEST(DockWindowFailures, KilledServerBreaksPollAndFrame) {
     for (int i = 0; i < 20 && !thrown; ++i) {
         try {
             (void)dock.poll_event();
-            dock.present_frame(frame);
+            dock.present_frame(dock.window(), frame);
+            dock.flush();
         } catch (const std::runtime_error& e) {
             thrown = true;
             EXPECT_NE(std::string(e.what()).find("Lost connection to the X server"),
