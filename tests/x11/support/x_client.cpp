@@ -146,6 +146,12 @@ std::pair<int, int> XClient::root_position(xcb_window_t window) {
     return {reply->dst_x, reply->dst_y};
 }
 
+void XClient::move(xcb_window_t window, std::int16_t x, std::int16_t y) {
+    const std::uint32_t values[] = {static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)};
+    xcb_configure_window(m_c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+    sync();
+}
+
 void XClient::set_mapped(xcb_window_t window, bool mapped) {
     if (mapped)
         xcb_map_window(m_c, window);

@@ -65,6 +65,8 @@ class XClient {
 
     /// The window's top-left corner in root coordinates.
     std::pair<int, int> root_position(xcb_window_t window);
+    /// Moves a window to (x, y) in its parent, as a window manager would.
+    void move(xcb_window_t window, std::int16_t x, std::int16_t y);
     /// Maps or unmaps a window, as a window manager would.
     void set_mapped(xcb_window_t window, bool mapped);
     /// Maps a window of this client at the given root area; returns its id. An override-redirect
