@@ -13,8 +13,6 @@
 
 #include "system/error.hpp"
 #include "system/print.hpp"
-#include "system/process.hpp"
-#include "system/text.hpp"
 
 namespace glyphrain {
 namespace {
@@ -38,16 +36,6 @@ constexpr FreeTypeErrorText k_freetype_errors[] =
 
 std::string size_message(std::uint64_t size) {
     return fmt::format("Font file too large ({} bytes, max {} bytes)", size, k_max_font_bytes);
-}
-
-/// The candidate path printed by one fc-match query, when it ran, succeeded and printed any.
-std::optional<std::string> query_fontconfig(std::string_view pattern) {
-    std::optional<std::string> out =
-        run_and_capture({"fc-match", "--format", "%{file}", std::string(pattern)});
-    if (!out) return std::nullopt;
-    std::string path(trim_white_space(decode_utf8_lossy(*out)));
-    if (path.empty()) return std::nullopt;
-    return path;
 }
 
 } // namespace
@@ -84,7 +72,7 @@ FoundFont find_font(const Settings& settings, std::span<const std::string_view> 
         return {std::get<MappedFile>(std::move(file)), *settings.font};
     }
     for (std::string_view pattern : k_font_queries) {
-        std::optional<std::string> path = query_fontconfig(pattern);
+        std::optional<std::string> path = fc_match_file(pattern);
         if (!path) continue;
         FontFile file = read_font_file(*path);
         if (auto* mapped = std::get_if<MappedFile>(&file)) {

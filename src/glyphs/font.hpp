@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "config/settings.hpp"
+#include "system/fc_match.hpp"
 #include "system/file.hpp"
 
 struct FT_LibraryRec_;
@@ -21,10 +22,6 @@ namespace glyphrain {
 /// Largest font file accepted. CJK collections run to about 20 MB, so the cap leaves room for
 /// them while still refusing absurd files; the bytes are mapped, never copied.
 inline constexpr std::uint64_t k_max_font_bytes = 67108864;
-
-/// fontconfig patterns asked in this order when no font is configured.
-inline constexpr std::array<std::string_view, 2> k_font_queries = {"monospace:lang=ja",
-                                                                   "monospace"};
 
 /// Well-known font files tried in this order when no query gives a readable file.
 inline constexpr std::array<std::string_view, 12> k_fallback_font_paths = {
