@@ -7,7 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "glyphs/atlas.hpp"
+#include "glyphs/atlas_builder.hpp"
 #include "glyphs/font.hpp"
 
 namespace {

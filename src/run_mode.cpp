@@ -5,7 +5,7 @@
 
 #include "command_line.hpp"
 #include "display/dock_window.hpp"
-#include "glyphs/glyphs.hpp"
+#include "glyphs/load_glyphs.hpp"
 #include "main_loop.hpp"
 #include "process_services.hpp"
 #include "rain/compositor.hpp"

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "font_fixtures.hpp"
-#include "glyphs/atlas.hpp"
+#include "glyphs/atlas_builder.hpp"
 #include "support/temp_dir.hpp"
 #include "system/error.hpp"
 

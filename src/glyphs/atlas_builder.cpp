@@ -1,6 +1,6 @@
 // Rasterizing the kana with FreeType in unhinted font units scaled by hand, so that the metrics
 // follow one float convention, then mirroring each bitmap inside its advance box.
-#include "glyphs/atlas.hpp"
+#include "glyphs/atlas_builder.hpp"
 
 #include <algorithm>
 #include <cmath>

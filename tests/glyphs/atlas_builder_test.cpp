@@ -1,6 +1,6 @@
 // The atlas arithmetic and the atlas built from installed fonts, checked against FreeType's own
 // unmirrored rendering.
-#include "glyphs/atlas.hpp"
+#include "glyphs/atlas_builder.hpp"
 
 #include <cmath>
 #include <limits>
@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "font_fixtures.hpp"
-#include "glyphs/glyphs.hpp"
+#include "glyphs/load_glyphs.hpp"
 #include "glyphs/saturate.hpp"
 #include "support/temp_dir.hpp"
 #include "system/error.hpp"
