@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 /// The font file at path, loaded.
 LoadedFont open_font(const std::string& path) {
-    return load_font(std::get<MappedFile>(read_font_file(path)));
+    return load_font(read_font_file(path));
 }
 
 /// build_atlas with what it printed.
