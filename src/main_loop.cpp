@@ -70,15 +70,21 @@ int run_main_loop(const LoopState& state, LoopHooks& hooks, const LoopClock& clo
         }
         hooks.before_step();
 
+        // The rain keeps falling while nothing is shown, so it goes on where it would have been.
         state.rain.step_rain(state.settings.density);
-        // Large windows compose straight into memory shared with the server; while it still
-        // reads both segments this frame is skipped, never waited for.
-        const std::span<std::uint8_t> memory = state.window.frame_memory(state.frame.bytes());
-        if (!memory.empty()) {
-            FrameBuffer target(state.frame.width(), state.frame.height(), memory);
-            compose_frame(target, state.rain, state.atlas, state.settings,
-                          state.window.lsb_first());
-            state.window.present_frame(memory);
+        const auto targets = state.window.viewable_windows();
+        if (!targets.empty()) {
+            // Large windows compose straight into memory shared with the server; while it still
+            // reads both segments this frame is skipped, never waited for.
+            const std::span<std::uint8_t> memory = state.window.frame_memory(state.frame.bytes());
+            if (!memory.empty()) {
+                FrameBuffer target(state.frame.width(), state.frame.height(), memory);
+                compose_frame(target, state.rain, state.atlas, state.settings,
+                              state.window.lsb_first());
+                for (std::uint32_t window : targets)
+                    state.window.send_frame(window, memory);
+                state.window.flush();
+            }
         }
 
         clock.sleep_until(deadline_after(frame_start, interval));

@@ -47,7 +47,7 @@ int run_animation(const ArgList& args) {
     RainState rain(glyphs.cols, glyphs.rows, k_glyph_count, seed_from_clock());
 
     // size is at most 1024, so it fits the window's 16-bit geometry.
-    DockWindow window(static_cast<std::uint16_t>(settings.size), dock_slit_from_args(args));
+    DockWindow window(static_cast<std::uint16_t>(settings.size), dock_slit_from_args(args), args);
     if (!settings.quiet)
         print_stderr("glyphRain: running ({}x{}, speed {}ms, density {}%)\n", settings.size,
                      settings.size, settings.speed, settings.density);

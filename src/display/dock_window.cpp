@@ -1,11 +1,13 @@
-// Dock window set-up over libxcb in one fixed order, the per-frame PutImage and the event poll.
-// Every request but InternAtom goes out unchecked, so its errors surface as ignored events.
+// Dock window set-up over libxcb in one fixed order, the per-frame PutImage, the event poll and
+// the viewability it reports. Every request but InternAtom goes out unchecked, so its errors
+// surface as ignored events.
 #include "display/dock_window.hpp"
 
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <stdexcept>
+#include <unistd.h>
 #include <vector>
 
 #include <fmt/core.h>
@@ -22,6 +24,8 @@ constexpr xcb_atom_t k_atom_wm_class = 67;
 constexpr xcb_atom_t k_atom_wm_name = 39;
 constexpr xcb_atom_t k_atom_wm_hints = 35;
 constexpr xcb_atom_t k_atom_wm_normal_hints = 40;
+constexpr xcb_atom_t k_atom_wm_command = 34;
+constexpr xcb_atom_t k_atom_wm_client_machine = 36;
 constexpr xcb_atom_t k_atom_string = 31;
 constexpr xcb_atom_t k_atom_atom = 4;
 constexpr xcb_atom_t k_atom_cardinal = 6;
@@ -30,10 +34,16 @@ constexpr xcb_atom_t k_atom_cardinal = 6;
 constexpr char k_wm_class[] = "glyphrain\0glyphRain";
 constexpr char k_wm_name[] = "glyphRain";
 
+// Visibility changes tell a fully covered window, which is then left undrawn like an unmapped one.
 constexpr std::uint32_t k_dock_event_mask =
-    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_VISIBILITY_CHANGE;
 constexpr std::uint32_t k_input_event_mask = XCB_EVENT_MASK_BUTTON_PRESS;
 constexpr std::uint16_t k_frame_px = 4;
+
+// WM_HINTS flags: InputHint, StateHint, IconWindowHint and WindowGroupHint. Window Maker shows a
+// withdrawn application only through its icon window, so the icon window is named here.
+constexpr std::uint32_t k_wm_hints_flags = 0x1 | 0x2 | 0x8 | 0x40;
+constexpr std::uint32_t k_withdrawn_state = 0;
 
 // Replies and events come from malloc inside libxcb and go back with free.
 struct FreeDeleter {
@@ -124,7 +134,9 @@ void DockWindow::ConnectionDeleter::operator()(xcb_connection_t* c) const noexce
     xcb_disconnect(c);
 }
 
-DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit) : m_size(size) {
+DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
+                       std::span<const std::string> command)
+    : m_size(size) {
     if (size <= 2 * k_frame_px) throw std::invalid_argument("dock window size too small");
 
     // libxcb would report a missing DISPLAY as a parse error; say what is really wrong.
@@ -170,23 +182,40 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit) : 
                       XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, dock_values);
     xcb_create_gc(c, m_gc, m_window, 0, nullptr);
 
-    // The input window leaves the 4-pixel frame uncovered, so presses there reach nobody.
-    m_input_window = xcb_generate_id(c);
-    if (m_input_window == UINT32_MAX) throw_connection_error("No resource id left");
-    const std::uint32_t input_values[] = {k_input_event_mask};
-    const std::uint16_t inner = size - 2 * k_frame_px;
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, m_input_window, m_window, k_frame_px, k_frame_px,
-                      inner, inner, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT,
-                      XCB_CW_EVENT_MASK, input_values);
-    xcb_map_window(c, m_input_window);
+    // The icon window twins the dock window; it stays unmapped until a docking window manager
+    // maps it in its slit or tile. Same root and depth, so the one graphics context serves both.
+    m_icon_window = xcb_generate_id(c);
+    if (m_icon_window == UINT32_MAX) throw_connection_error("No resource id left");
+    xcb_create_window(c, m_root_depth, m_icon_window, screen->root, 0, 0, size, size, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, dock_values);
+
+    // Clicks arrive whichever of the two windows is shown.
+    m_input_window = create_input_window(m_window);
+    m_icon_input_window = create_input_window(m_icon_window);
 
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_class, k_atom_string, 8,
                         sizeof k_wm_class, k_wm_class);
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_name, k_atom_string, 8,
                         std::strlen(k_wm_name), k_wm_name);
-    // Input and state and window-group hints; the withdrawn initial state makes it a dock app.
-    const std::uint32_t wm_hints[9] = {0x43, 1, 0, 0, 0, 0, 0, 0, m_window};
+    // The withdrawn initial state makes it a dock app; the dock window leads its group.
+    const std::uint32_t wm_hints[9] = {
+        k_wm_hints_flags, 1, k_withdrawn_state, 0, m_icon_window, 0, 0, 0, m_window};
     change_property_32(c, m_window, k_atom_wm_hints, k_atom_wm_hints, wm_hints);
+
+    // The command line and host let Window Maker dock it and start it with the session without
+    // asking; each argument ends with a NUL byte.
+    if (!command.empty()) {
+        std::string words;
+        for (const std::string& arg : command)
+            words.append(arg).push_back('\0');
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_command, k_atom_string, 8,
+                            static_cast<std::uint32_t>(words.size()), words.data());
+    }
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) == 0)
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_client_machine,
+                            k_atom_string, 8, static_cast<std::uint32_t>(std::strlen(host)), host);
 
     // Equal minimum and maximum sizes pin the window at size x size.
     const xcb_atom_t size_hints_type = intern_atom("WM_SIZE_HINTS");
@@ -198,6 +227,10 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit) : 
     m_delete_window_atom = intern_atom("WM_DELETE_WINDOW");
     const std::uint32_t protocol_words[] = {m_delete_window_atom};
     change_property_32(c, m_window, protocols, k_atom_atom, protocol_words);
+
+    const xcb_atom_t pid_atom = intern_atom("_NET_WM_PID");
+    const std::uint32_t pid_words[] = {static_cast<std::uint32_t>(::getpid())};
+    change_property_32(c, m_window, pid_atom, k_atom_cardinal, pid_words);
 
     if (slit) {
         const xcb_atom_t slit_atom = intern_atom("_VIREO_SLIT");
@@ -215,6 +248,35 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit) : 
 }
 
 DockWindow::~DockWindow() = default;
+
+std::uint32_t DockWindow::create_input_window(std::uint32_t parent) {
+    // The input window leaves the 4-pixel frame uncovered, so presses there reach nobody.
+    xcb_connection_t* c = m_connection.get();
+    const std::uint32_t id = xcb_generate_id(c);
+    if (id == UINT32_MAX) throw_connection_error("No resource id left");
+    const std::uint32_t input_values[] = {k_input_event_mask};
+    const std::uint16_t inner = m_size - 2 * k_frame_px;
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, id, parent, k_frame_px, k_frame_px, inner, inner, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
+                      input_values);
+    xcb_map_window(c, id);
+    return id;
+}
+
+void DockWindow::note_visibility(std::uint32_t window, std::optional<bool> mapped,
+                                 std::optional<bool> fully_obscured) {
+    Visibility* state = window == m_window        ? &m_dock_state
+                        : window == m_icon_window ? &m_icon_state
+                                                  : nullptr;
+    if (state == nullptr) return;
+    if (mapped) state->mapped = *mapped;
+    if (fully_obscured) state->fully_obscured = *fully_obscured;
+    m_viewable_count = 0;
+    if (m_dock_state.mapped && !m_dock_state.fully_obscured)
+        m_viewable[m_viewable_count++] = m_window;
+    if (m_icon_state.mapped && !m_icon_state.fully_obscured)
+        m_viewable[m_viewable_count++] = m_icon_window;
+}
 
 std::uint32_t DockWindow::intern_atom(const char* name) {
     xcb_connection_t* c = m_connection.get();
@@ -285,7 +347,7 @@ DockEvent DockWindow::poll_event() {
     switch (event->response_type & 0x7f) {
     case XCB_BUTTON_PRESS: {
         const auto* press = reinterpret_cast<const xcb_button_press_event_t*>(event.get());
-        if (press->event != m_input_window) break;
+        if (press->event != m_input_window && press->event != m_icon_input_window) break;
         return {DockEvent::Kind::button_press, press->detail};
     }
     case XCB_CLIENT_MESSAGE: {
@@ -296,6 +358,23 @@ DockEvent DockWindow::poll_event() {
     }
     case XCB_DESTROY_NOTIFY:
         return {DockEvent::Kind::destroyed, 0};
+    case XCB_MAP_NOTIFY: {
+        const auto* map = reinterpret_cast<const xcb_map_notify_event_t*>(event.get());
+        note_visibility(map->window, true, std::nullopt);
+        break;
+    }
+    case XCB_UNMAP_NOTIFY: {
+        const auto* unmap = reinterpret_cast<const xcb_unmap_notify_event_t*>(event.get());
+        // A window mapped again gets a fresh visibility event.
+        note_visibility(unmap->window, false, false);
+        break;
+    }
+    case XCB_VISIBILITY_NOTIFY: {
+        // Only sent while the window is viewable, so it also says that the window is mapped.
+        const auto* seen = reinterpret_cast<const xcb_visibility_notify_event_t*>(event.get());
+        note_visibility(seen->window, true, seen->state == XCB_VISIBILITY_FULLY_OBSCURED);
+        break;
+    }
     default:
         break;
     }

@@ -1,7 +1,10 @@
-// The X11 dock window: connection, windows and properties, frame upload and event polling.
-// Knows nothing of settings or rain: it is given sizes, a slit number and bytes.
+// The X11 dock window: connection, windows and properties, frame upload, event polling and which
+// window is viewable. Knows nothing of settings or rain: it is given sizes, a slit number, the
+// program's arguments and bytes.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,10 +21,10 @@ class ShmFrames;
 struct DockEvent {
     enum class Kind {
         none,          // the queue is empty
-        button_press,  // a press on the input window; button holds its number
+        button_press,  // a press on either input window; button holds its number
         close_request, // WM_DELETE_WINDOW client message
-        destroyed,     // DestroyNotify
-        other,         // anything else, X errors included: ignored
+        destroyed,     // DestroyNotify of either window
+        other,         // anything else (map and visibility changes, X errors): nothing to do
     };
     Kind kind = Kind::none;
     std::uint8_t button = 0;
@@ -55,13 +58,19 @@ std::optional<std::string> visual_check(const VisualFormat& visual, std::uint8_t
 /// A readable description of an xcb connection error code (xcb_connection_has_error).
 std::string describe_connection_error(int code);
 
+/// The dock window that a bare server or a plain window manager shows, and the icon window that
+/// docking window managers take into their slit, dock or tile instead; both show the same frames.
 class DockWindow {
   public:
-    /// Connects to $DISPLAY, checks the 32-bpp pixel format and the root visual and creates,
-    /// decorates and maps the dock window (size x size, size at least 9) and its input-only child;
-    /// ends with one flush. slit adds _VIREO_SLIT. Throws AppError for the pixel format,
-    /// std::runtime_error for connection failures.
-    DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit);
+    /// Connects to $DISPLAY, checks the 32-bpp pixel format and the root visual and
+    /// creates, decorates and maps the
+    /// dock window (size x size, size at least 9), creates the icon window of the same size (left
+    /// for the window manager to map) and an input-only child in each; ends with one flush.
+    /// slit adds _VIREO_SLIT; command (the program's arguments as started) becomes WM_COMMAND,
+    /// left out when empty. Throws AppError for the pixel format, std::runtime_error for
+    /// connection failures.
+    DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
+               std::span<const std::string> command = {});
     ~DockWindow();
     DockWindow(const DockWindow&) = delete;
     DockWindow& operator=(const DockWindow&) = delete;
@@ -72,10 +81,11 @@ class DockWindow {
     /// poll_event. Allocates nothing.
     std::span<std::uint8_t> frame_memory(std::span<std::uint8_t> client_buffer) noexcept;
 
-    /// Queues the whole frame (size * size * 4 bytes) for window, the dock window or another
-    /// window of the root depth: a ShmPutImage when pixels came from frame_memory's segments,
-    /// else one ZPixmap PutImage. Nothing is flushed; errors the server reports arrive later as
-    /// events. Throws std::invalid_argument when the buffer has the wrong length.
+    /// Queues the whole frame (size * size * 4 bytes) for window, the dock or the icon
+    /// window (or another window of the root depth): a ShmPutImage when pixels came from
+    /// frame_memory's segments, else one ZPixmap PutImage. Nothing is flushed; errors the server
+    /// reports arrive later as events. Throws std::invalid_argument when the buffer has the wrong
+    /// length.
     void send_frame(std::uint32_t window, std::span<const std::uint8_t> pixels);
 
     /// Sends everything queued; throws std::runtime_error when the connection has failed.
@@ -89,21 +99,39 @@ class DockWindow {
     bool shares_memory() const noexcept;
 
     /// The next queued event without blocking; throws std::runtime_error on a broken connection.
+    /// Map, unmap and visibility events update viewable_windows().
     DockEvent poll_event();
+
+    /// The windows that are mapped and not fully obscured, as last reported by the events read:
+    /// none, either or both. Nothing is drawn while it is empty.
+    std::span<const std::uint32_t> viewable_windows() const noexcept {
+        return {m_viewable.data(), m_viewable_count};
+    }
 
     bool lsb_first() const noexcept { return m_lsb_first; }
     std::uint8_t root_depth() const noexcept { return m_root_depth; }
     std::uint16_t size() const noexcept { return m_size; }
     std::uint32_t window() const noexcept { return m_window; }
     std::uint32_t input_window() const noexcept { return m_input_window; }
+    std::uint32_t icon_window() const noexcept { return m_icon_window; }
+    std::uint32_t icon_input_window() const noexcept { return m_icon_input_window; }
     std::uint32_t delete_window_atom() const noexcept { return m_delete_window_atom; }
 
   private:
     struct ConnectionDeleter {
         void operator()(xcb_connection_t* c) const noexcept;
     };
+    /// What the events said about one of the two windows.
+    struct Visibility {
+        bool mapped = false;
+        bool fully_obscured = false;
+    };
     std::uint32_t intern_atom(const char* name);
     [[noreturn]] void throw_connection_error(const char* context) const;
+    std::uint32_t create_input_window(std::uint32_t parent);
+    /// Records what an event said about window (either one; others are ignored).
+    void note_visibility(std::uint32_t window, std::optional<bool> mapped,
+                         std::optional<bool> fully_obscured);
 
     std::unique_ptr<xcb_connection_t, ConnectionDeleter> m_connection;
     std::unique_ptr<ShmFrames> m_shm; // declared after the connection, so it goes first
@@ -111,7 +139,13 @@ class DockWindow {
     std::uint32_t m_window = 0;
     std::uint32_t m_gc = 0;
     std::uint32_t m_input_window = 0;
+    std::uint32_t m_icon_window = 0;
+    std::uint32_t m_icon_input_window = 0;
     std::uint32_t m_delete_window_atom = 0;
+    Visibility m_dock_state;
+    Visibility m_icon_state;
+    std::array<std::uint32_t, 2> m_viewable{};
+    std::size_t m_viewable_count = 0;
     std::uint8_t m_root_depth = 0;
     bool m_lsb_first = true;
 };

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <span>
 #include <thread>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -102,7 +104,9 @@ TEST_P(DockWindowProperties, ReadBackFromAnotherClient) {
     const auto [size, slit] = GetParam();
     XvfbServer server;
     DisplayEnv env(server.display());
-    DockWindow dock(size, slit);
+    // An empty argument and one with a space must keep their places.
+    const std::vector<std::string> args{"glyphRain", "--size", "", "a b"};
+    DockWindow dock(size, slit, args);
     XClient x(server.display());
 
     const xcb_window_t w = dock.window();
@@ -115,21 +119,36 @@ TEST_P(DockWindowProperties, ReadBackFromAnotherClient) {
     const test::Attributes dock_attrs = x.attributes(w);
     EXPECT_EQ(dock_attrs.window_class, XCB_WINDOW_CLASS_INPUT_OUTPUT);
     EXPECT_EQ(dock_attrs.map_state, XCB_MAP_STATE_VIEWABLE);
-    EXPECT_EQ(dock_attrs.all_event_masks, 0x28000u);
+    EXPECT_EQ(dock_attrs.all_event_masks, 0x38000u);
 
-    // The input-only child covers all but the 4-pixel frame.
-    const test::Tree children = x.tree(w);
-    ASSERT_EQ(children.children.size(), 1u);
-    EXPECT_EQ(children.children[0], dock.input_window());
-    const test::Geometry ig = x.geometry(dock.input_window());
-    EXPECT_EQ(ig.x, 4);
-    EXPECT_EQ(ig.y, 4);
-    EXPECT_EQ(ig.width, size - 8);
-    EXPECT_EQ(ig.height, size - 8);
-    const test::Attributes input_attrs = x.attributes(dock.input_window());
-    EXPECT_EQ(input_attrs.window_class, XCB_WINDOW_CLASS_INPUT_ONLY);
-    EXPECT_EQ(input_attrs.map_state, XCB_MAP_STATE_VIEWABLE);
-    EXPECT_EQ(input_attrs.all_event_masks, 0x4u);
+    // The icon window twins the dock window but is left unmapped for a window manager.
+    const xcb_window_t icon = dock.icon_window();
+    const test::Geometry icon_g = x.geometry(icon);
+    EXPECT_EQ(icon_g.width, size);
+    EXPECT_EQ(icon_g.height, size);
+    EXPECT_EQ(x.tree(icon).parent, x.root());
+    const test::Attributes icon_attrs = x.attributes(icon);
+    EXPECT_EQ(icon_attrs.window_class, XCB_WINDOW_CLASS_INPUT_OUTPUT);
+    EXPECT_EQ(icon_attrs.map_state, XCB_MAP_STATE_UNMAPPED);
+    EXPECT_EQ(icon_attrs.all_event_masks, 0x38000u);
+
+    // Each has an input-only child covering all but the 4-pixel frame.
+    for (auto [parent, input] :
+         {std::pair{w, dock.input_window()}, std::pair{icon, dock.icon_input_window()}}) {
+        const test::Tree children = x.tree(parent);
+        ASSERT_EQ(children.children.size(), 1u);
+        EXPECT_EQ(children.children[0], input);
+        const test::Geometry ig = x.geometry(input);
+        EXPECT_EQ(ig.x, 4);
+        EXPECT_EQ(ig.y, 4);
+        EXPECT_EQ(ig.width, size - 8);
+        EXPECT_EQ(ig.height, size - 8);
+        const test::Attributes input_attrs = x.attributes(input);
+        EXPECT_EQ(input_attrs.window_class, XCB_WINDOW_CLASS_INPUT_ONLY);
+        EXPECT_EQ(input_attrs.map_state,
+                  parent == w ? XCB_MAP_STATE_VIEWABLE : XCB_MAP_STATE_UNVIEWABLE);
+        EXPECT_EQ(input_attrs.all_event_masks, 0x4u);
+    }
 
     auto wm_class = x.property(w, XCB_ATOM_WM_CLASS);
     ASSERT_TRUE(wm_class);
@@ -148,7 +167,25 @@ TEST_P(DockWindowProperties, ReadBackFromAnotherClient) {
     ASSERT_TRUE(hints);
     EXPECT_EQ(hints->type, XCB_ATOM_WM_HINTS);
     EXPECT_EQ(hints->format, 32);
-    EXPECT_EQ(hints->words(), (std::vector<std::uint32_t>{0x43, 1, 0, 0, 0, 0, 0, 0, w}));
+    EXPECT_EQ(hints->words(), (std::vector<std::uint32_t>{0x4b, 1, 0, 0, icon, 0, 0, 0, w}));
+
+    // The arguments as given, each ended by a NUL byte; the host and the pid beside them.
+    auto command = x.property(w, XCB_ATOM_WM_COMMAND);
+    ASSERT_TRUE(command);
+    EXPECT_EQ(command->type, XCB_ATOM_STRING);
+    EXPECT_EQ(command->format, 8);
+    EXPECT_EQ(std::string(command->bytes.begin(), command->bytes.end()),
+              std::string("glyphRain\0--size\0\0a b\0", 22));
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    auto machine = x.property(w, XCB_ATOM_WM_CLIENT_MACHINE);
+    ASSERT_TRUE(machine);
+    EXPECT_EQ(machine->type, XCB_ATOM_STRING);
+    EXPECT_EQ(std::string(machine->bytes.begin(), machine->bytes.end()), host);
+    auto pid = x.property(w, x.atom("_NET_WM_PID"));
+    ASSERT_TRUE(pid);
+    EXPECT_EQ(pid->type, XCB_ATOM_CARDINAL);
+    EXPECT_EQ(pid->words(), std::vector<std::uint32_t>{static_cast<std::uint32_t>(::getpid())});
 
     auto normal = x.property(w, XCB_ATOM_WM_NORMAL_HINTS);
     ASSERT_TRUE(normal);
@@ -321,7 +358,7 @@ TEST(DockWindowFrames, WrongBufferLengthIsRefused) {
     DisplayEnv env(server.display());
     DockWindow dock(96, std::nullopt);
     std::vector<std::uint8_t> short_frame(96 * 96 * 4 - 4);
-    EXPECT_THROW(dock.present_frame(short_frame), std::invalid_argument);
+    EXPECT_THROW(dock.send_frame(dock.window(), short_frame), std::invalid_argument);
 }
 
 TEST(DockWindowEvents, CloseMessageAndOtherMessages) {
@@ -351,7 +388,8 @@ TEST(DockWindowEvents, DestroyedWindow) {
     EXPECT_TRUE(wait_for_event(dock, DockEvent::Kind::destroyed));
     // Frames to a destroyed window only produce ignored error events.
     std::vector<std::uint8_t> frame(96 * 96 * 4);
-    EXPECT_NO_THROW(dock.present_frame(frame));
+    EXPECT_NO_THROW(dock.send_frame(dock.window(), frame));
+    EXPECT_NO_THROW(dock.flush());
     EXPECT_TRUE(wait_for_event(dock, DockEvent::Kind::other));
 }
 
@@ -385,7 +423,8 @@ TEST(DockWindowFailures, KilledServerBreaksPollAndFrame) {
     for (int i = 0; i < 20 && !thrown; ++i) {
         try {
             (void)dock.poll_event();
-            dock.present_frame(frame);
+            dock.send_frame(dock.window(), frame);
+            dock.flush();
         } catch (const std::runtime_error& e) {
             thrown = true;
             EXPECT_NE(std::string(e.what()).find("Lost connection to the X server"),

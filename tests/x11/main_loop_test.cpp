@@ -3,10 +3,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -57,6 +61,11 @@ struct LoopFixture {
         window = std::make_unique<DockWindow>(size, std::nullopt);
         ::unsetenv("GLYPHRAIN_NO_SHM");
         ::unsetenv("DISPLAY");
+        // The window's own map request may still wait in the server's queue; what a test then
+        // does to the window from the other connection would come first.
+        for (int i = 0;
+             i < 200 && x.attributes(window->window()).map_state != XCB_MAP_STATE_VIEWABLE; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         settings.speed = 10;
         GlyphBitmap solid;
         solid.coverage.assign(36, 255);
@@ -188,6 +197,87 @@ TEST(MainLoop, KilledServerIsThrown) {
     });
     EXPECT_THROW(f.run(hooks), std::runtime_error);
 }
+
+/// Bytes this process has written so far, its X connections included.
+std::uint64_t bytes_written() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value)
+        if (key == "wchar:") return value;
+    return 0;
+}
+
+struct ViewCase {
+    const char* name;
+    std::function<void(LoopFixture&)> arrange; // what a window manager or another client does
+    std::uint64_t windows_drawn;               // PutImages each pass afterwards
+};
+
+void PrintTo(const ViewCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class MainLoopViewable : public ::testing::TestWithParam<ViewCase> {};
+
+// Each frame of 96 px is one 36 888-byte PutImage per viewable window, so the bytes written over
+// a run of passes count the images sent.
+TEST_P(MainLoopViewable, ImagesGoOnlyToViewableWindows) {
+    constexpr std::uint64_t k_image_bytes = 24 + 96 * 96 * 4;
+    constexpr int k_first = 5, k_last = 25;
+    LoopFixture f;
+    std::uint64_t before = 0, after = 0;
+    ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
+        if (pass == 0) GetParam().arrange(f);
+        if (pass == k_first) before = bytes_written();
+        if (pass == k_last) {
+            after = bytes_written();
+            f.close();
+        }
+    });
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(f.run(hooks), 0);
+    ::testing::internal::GetCapturedStderr();
+    const std::uint64_t images = GetParam().windows_drawn * (k_last - k_first);
+    EXPECT_GE(after - before, images * k_image_bytes);
+    EXPECT_LT(after - before, (images + 1) * k_image_bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, MainLoopViewable,
+    ::testing::Values(
+        ViewCase{"bareServer", [](LoopFixture&) {}, 1},
+        ViewCase{"dockUnmapped", [](LoopFixture& f) { f.x.set_mapped(f.window->window(), false); },
+                 0},
+        ViewCase{"dockCovered", [](LoopFixture& f) { f.x.create_window(0, 0, 96, 96, true); }, 0},
+        ViewCase{"dockHalfCovered", [](LoopFixture& f) { f.x.create_window(0, 0, 48, 96, true); },
+                 1},
+        ViewCase{"coverRemoved",
+                 [](LoopFixture& f) { f.x.destroy_window(f.x.create_window(0, 0, 96, 96, true)); },
+                 1},
+        ViewCase{"iconOnly",
+                 [](LoopFixture& f) {
+                     f.x.set_mapped(f.window->window(), false);
+                     f.x.set_mapped(f.window->icon_window(), true);
+                 },
+                 1},
+        ViewCase{"both",
+                 [](LoopFixture& f) {
+                     f.x.move(f.window->icon_window(), 200, 0);
+                     f.x.set_mapped(f.window->icon_window(), true);
+                 },
+                 2},
+        // Mapped over the dock window, the icon window hides it.
+        ViewCase{"iconOverDock",
+                 [](LoopFixture& f) { f.x.set_mapped(f.window->icon_window(), true); }, 1},
+        ViewCase{"iconCovered",
+                 [](LoopFixture& f) {
+                     f.x.set_mapped(f.window->window(), false);
+                     f.x.set_mapped(f.window->icon_window(), true);
+                     f.x.create_window(0, 0, 96, 96, true);
+                 },
+                 0}),
+    [](const ::testing::TestParamInfo<ViewCase>& p) { return std::string(p.param.name); });
 
 } // namespace
 } // namespace glyphrain

@@ -412,13 +412,17 @@ TEST(RunModeUnderWindowManager, FluxboxTakesTheWindowIntoItsSlit) {
     App app(server, {});
     const xcb_window_t w = dock_window_of(x, app);
     ASSERT_NE(w, XCB_NONE);
+    // The slit holds the icon window that WM_HINTS names.
+    auto hints = x.property(w, XCB_ATOM_WM_HINTS);
+    ASSERT_TRUE(hints);
+    const xcb_window_t icon = hints->words().at(4);
     xcb_window_t parent = x.root();
     for (int i = 0; i < 250 && parent == x.root(); ++i) {
         std::this_thread::sleep_for(20ms);
-        parent = x.tree(w).parent;
+        parent = x.tree(icon).parent;
     }
     EXPECT_NE(parent, x.root()) << "the window was not taken into the slit";
-    EXPECT_EQ(x.geometry(w).width, 96);
+    EXPECT_EQ(x.geometry(icon).width, 96);
     EXPECT_FALSE(app.process.wait_exit(300).has_value()) << app.process.err();
 }
 

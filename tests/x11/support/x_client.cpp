@@ -139,6 +139,39 @@ std::vector<std::uint32_t> XClient::image(xcb_window_t window, std::int16_t x, s
     return pixels;
 }
 
+std::pair<int, int> XClient::root_position(xcb_window_t window) {
+    Reply<xcb_translate_coordinates_reply_t> reply(xcb_translate_coordinates_reply(
+        m_c, xcb_translate_coordinates(m_c, window, m_root, 0, 0), nullptr));
+    if (!reply) return {-1, -1};
+    return {reply->dst_x, reply->dst_y};
+}
+
+void XClient::move(xcb_window_t window, std::int16_t x, std::int16_t y) {
+    const std::uint32_t values[] = {static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)};
+    xcb_configure_window(m_c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+    sync();
+}
+
+void XClient::set_mapped(xcb_window_t window, bool mapped) {
+    if (mapped)
+        xcb_map_window(m_c, window);
+    else
+        xcb_unmap_window(m_c, window);
+    sync();
+}
+
+xcb_window_t XClient::create_window(std::int16_t x, std::int16_t y, std::uint16_t width,
+                                    std::uint16_t height, bool override_redirect) {
+    const xcb_window_t id = xcb_generate_id(m_c);
+    const std::uint32_t values[] = {override_redirect ? 1u : 0u};
+    xcb_create_window(m_c, XCB_COPY_FROM_PARENT, id, m_root, x, y, width, height, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT,
+                      values);
+    xcb_map_window(m_c, id);
+    sync();
+    return id;
+}
+
 // With an empty event mask the server delivers the event to the window's creator, as a window
 // manager's close action does.
 void XClient::send_client_message(xcb_window_t window, xcb_atom_t type, std::uint32_t word0) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <xcb/xcb.h>
@@ -61,6 +62,17 @@ class XClient {
     /// Pixels of a window area as 0xRRGGBB values, rows top to bottom; empty when GetImage fails.
     std::vector<std::uint32_t> image(xcb_window_t window, std::int16_t x, std::int16_t y,
                                      std::uint16_t width, std::uint16_t height);
+
+    /// The window's top-left corner in root coordinates.
+    std::pair<int, int> root_position(xcb_window_t window);
+    /// Moves a window to (x, y) in its parent, as a window manager would.
+    void move(xcb_window_t window, std::int16_t x, std::int16_t y);
+    /// Maps or unmaps a window, as a window manager would.
+    void set_mapped(xcb_window_t window, bool mapped);
+    /// Maps a window of this client at the given root area; returns its id. An override-redirect
+    /// one stays there whatever a window manager wants; another is left to the manager.
+    xcb_window_t create_window(std::int16_t x, std::int16_t y, std::uint16_t width,
+                               std::uint16_t height, bool override_redirect);
 
     /// What a window manager's close action sends.
     void send_delete_window(xcb_window_t window);

@@ -1,0 +1,243 @@
+// glyphRain under the real window managers that hold dock apps, each set up as the README's
+// recipe says: docked at full size, animating, and clickable there.
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/proc_probe.hpp"
+#include "support/process_runner.hpp"
+#include "support/temp_dir.hpp"
+#include "support/x_client.hpp"
+#include "support/xvfb.hpp"
+
+namespace glyphrain {
+namespace {
+
+using test::BackgroundProcess;
+using test::TempDir;
+using test::XClient;
+using test::XvfbServer;
+
+constexpr int k_size = 96;
+constexpr int k_wait_ms = 20000;
+
+using Env = std::map<std::string, std::optional<std::string>>;
+
+struct WmCase {
+    const char* name;
+    const char* program;
+    std::vector<std::string> args;
+    /// Writes the recipe's settings under the home directory; env is the window manager's.
+    std::function<void(const std::string& home, const Env& env)> prepare;
+    /// AfterStep's Wharf starts glyphRain itself; the others leave it to the test.
+    bool starts_glyphrain;
+    std::vector<std::uint8_t> buttons; // the buttons whose click commands must run
+};
+
+void PrintTo(const WmCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+bool on_path(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    for (std::size_t start = 0; start <= dirs.size();) {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        if (::access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    if (auto at = text.find(from); at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+void prepare_nothing(const std::string&, const Env&) {}
+
+// The stock tile is 64 px; a larger icon window would be clipped to it.
+void prepare_wmaker(const std::string& home, const Env& env) {
+    std::filesystem::create_directories(home + "/GNUstep/Defaults");
+    std::filesystem::copy_file("/etc/GNUstep/Defaults/WindowMaker",
+                               home + "/GNUstep/Defaults/WindowMaker");
+    test::ProcessOptions options;
+    options.args = {"WindowMaker", "IconSize", std::to_string(k_size)};
+    options.env = env;
+    test::run_process("wdwrite", options);
+}
+
+// The dock's move button would swallow the middle click.
+void prepare_openbox(const std::string& home, const Env&) {
+    const std::string dir = home + "/config/openbox";
+    std::filesystem::create_directories(dir);
+    test::write_file(dir + "/rc.xml", replaced(test::read_file("/etc/xdg/openbox/rc.xml"),
+                                               "<moveButton>Middle</moveButton>",
+                                               "<moveButton>A-Middle</moveButton>"));
+}
+
+// The Wharf swallows by name and fits the button to the window only when told to.
+void prepare_afterstep(const std::string& home, const Env&) {
+    const std::string dir = home + "/.afterstep";
+    std::filesystem::create_directories(dir);
+    std::string wharf = replaced(test::read_file("/etc/X11/afterstep/wharf"), "#*WharfFitContents",
+                                 "*WharfFitContents");
+    wharf +=
+        "*Wharf glyphRain - Swallow \"glyphRain\" " + test::glyphrain_binary() + " --speed 40 &\n";
+    test::write_file(dir + "/wharf", wharf);
+}
+
+/// Stops a process that is not our child: SIGTERM, then SIGKILL if it outlives a grace period.
+void stop_foreign_process(pid_t pid) {
+    ::kill(pid, SIGTERM);
+    if (!test::eventually([&] { return ::kill(pid, 0) != 0; }, 3000)) ::kill(pid, SIGKILL);
+}
+
+/// Where a window is and whether it shows, for failure messages.
+std::string describe(XClient& x, xcb_window_t w) {
+    const auto [rx, ry] = x.root_position(w);
+    return "window " + std::to_string(w) + " parent " + std::to_string(x.tree(w).parent) +
+           " map state " + std::to_string(x.attributes(w).map_state) + " at " + std::to_string(rx) +
+           "," + std::to_string(ry);
+}
+
+class WindowManagers : public ::testing::TestWithParam<WmCase> {};
+
+TEST_P(WindowManagers, DockedAnimatedAndClickable) {
+    const WmCase& c = GetParam();
+    if (!on_path(c.program)) GTEST_SKIP() << c.program << " is not installed";
+
+    XvfbServer server;
+    XClient x(server.display());
+    TempDir home;
+    const Env env = test::app_env(server.display(), home.path());
+    c.prepare(home.path(), env);
+    std::string config;
+    for (std::uint8_t button : c.buttons) {
+        static const char* const k_keys[] = {"", "left_click", "middle_click", "right_click"};
+        config += std::string(k_keys[button]) + " = touch " +
+                  home.file("clicked-" + std::to_string(button)) + "\n";
+    }
+    std::filesystem::create_directories(home.path() + "/config/glyphRain");
+    test::write_file(home.path() + "/config/glyphRain/config", config);
+
+    BackgroundProcess wm(c.program, c.args, env, home.path());
+    // A window manager is in charge once it redirects the root's substructure and announces
+    // itself there.
+    const xcb_atom_t check = x.atom("_NET_SUPPORTING_WM_CHECK");
+    ASSERT_TRUE(test::eventually(
+        [&] {
+            return (x.attributes(x.root()).all_event_masks &
+                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT) != 0 &&
+                   x.property(x.root(), check).has_value();
+        },
+        k_wait_ms))
+        << wm.err();
+    // Some managers announce themselves before their event loop runs and drop a window mapped
+    // then (Openbox): map a probe of ours again each second until one is taken in and framed.
+    // AfterStep starts glyphRain itself once it is ready.
+    const xcb_window_t probe = x.create_window(10, 10, 50, 50, false);
+    bool framed = c.starts_glyphrain;
+    for (int attempt = 0; attempt < k_wait_ms / 1000 && !framed; ++attempt) {
+        if (attempt > 0) {
+            x.set_mapped(probe, false);
+            x.set_mapped(probe, true);
+        }
+        framed = test::eventually([&] { return x.tree(probe).parent != x.root(); }, 1000);
+    }
+    ASSERT_TRUE(framed) << wm.err();
+    x.destroy_window(probe);
+
+    std::unique_ptr<BackgroundProcess> app;
+    if (!c.starts_glyphrain)
+        app = std::make_unique<BackgroundProcess>(
+            test::glyphrain_binary(), std::vector<std::string>{"--speed", "40"}, env, home.path());
+    const std::optional<xcb_window_t> dock = x.wait_for_dock_window(k_wait_ms);
+    ASSERT_TRUE(dock) << wm.err() << (app ? app->err() : "");
+    // A glyphRain started by the window manager is still stopped by its own pid.
+    std::optional<pid_t> swallowed;
+    if (auto pid = x.property(*dock, x.atom("_NET_WM_PID")); pid && c.starts_glyphrain)
+        swallowed = static_cast<pid_t>(pid->words().at(0));
+    struct StopByPid {
+        std::optional<pid_t>& pid;
+        ~StopByPid() {
+            if (pid) stop_foreign_process(*pid);
+        }
+    } stop_swallowed{swallowed};
+
+    auto hints = x.property(*dock, XCB_ATOM_WM_HINTS);
+    ASSERT_TRUE(hints);
+    const xcb_window_t icon = hints->words().at(4);
+
+    // The window shown is whichever of the two the manager took in and mapped.
+    xcb_window_t shown = XCB_NONE;
+    ASSERT_TRUE(test::eventually(
+        [&] {
+            for (xcb_window_t w : {icon, *dock})
+                if (x.tree(w).parent != x.root() &&
+                    x.attributes(w).map_state == XCB_MAP_STATE_VIEWABLE) {
+                    shown = w;
+                    return true;
+                }
+            return false;
+        },
+        k_wait_ms))
+        << "not taken into the dock: " << describe(x, icon) << "; " << describe(x, *dock);
+
+    // Fully visible at its size: unclipped by the parent and on the screen.
+    ASSERT_TRUE(test::eventually(
+        [&] {
+            const test::Geometry g = x.geometry(shown);
+            const test::Geometry p = x.geometry(x.tree(shown).parent);
+            const auto [rx, ry] = x.root_position(shown);
+            const test::Geometry screen = x.geometry(x.root());
+            return g.width == k_size && g.height == k_size && g.x >= 0 && g.y >= 0 &&
+                   g.x + k_size <= p.width && g.y + k_size <= p.height && rx >= 0 && ry >= 0 &&
+                   rx + k_size <= screen.width && ry + k_size <= screen.height;
+        },
+        k_wait_ms));
+
+    const auto read = [&] { return x.image(shown, 0, 0, k_size, k_size); };
+    std::vector<std::uint32_t> first = read();
+    ASSERT_FALSE(first.empty());
+    EXPECT_TRUE(test::eventually([&] { return read() != first; }, k_wait_ms))
+        << "no frames arrive in the dock";
+
+    const auto [rx, ry] = x.root_position(shown);
+    for (std::uint8_t button : c.buttons) {
+        const std::string marker = home.file("clicked-" + std::to_string(button));
+        x.click(static_cast<std::int16_t>(rx + k_size / 2),
+                static_cast<std::int16_t>(ry + k_size / 2), button);
+        EXPECT_TRUE(test::eventually([&] { return test::file_exists(marker); }, 5000))
+            << "button " << int{button} << " did not run its command";
+    }
+    if (app) {
+        EXPECT_FALSE(app->wait_exit(0).has_value()) << app->err();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Docks, WindowManagers,
+    ::testing::Values(
+        WmCase{"fluxbox", "fluxbox", {}, prepare_nothing, false, {1, 2, 3}},
+        WmCase{"wmaker", "wmaker", {"--no-autolaunch"}, prepare_wmaker, false, {1, 2, 3}},
+        WmCase{"openbox", "openbox", {}, prepare_openbox, false, {1, 2, 3}},
+        WmCase{"blackbox", "blackbox", {}, prepare_nothing, false, {1, 2, 3}},
+        WmCase{"pekwm", "pekwm", {}, prepare_nothing, false, {1, 2, 3}},
+        WmCase{"afterstep", "afterstep", {}, prepare_afterstep, true, {1}}),
+    [](const ::testing::TestParamInfo<WmCase>& p) { return std::string(p.param.name); });
+
+} // namespace
+} // namespace glyphrain
