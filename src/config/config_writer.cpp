@@ -44,6 +44,16 @@ void append_rgb_setting(std::string& out, std::string_view commented, std::strin
                    fmt::format("{}, {}, {}", value.r, value.g, value.b));
 }
 
+/// The three click commands, and the two flags that are off by default, render alike.
+struct ClickSection {
+    std::string_view comment, commented, key;
+    const std::optional<std::string>& command;
+};
+struct FlagSection {
+    std::string_view comment, commented, key;
+    bool on;
+};
+
 /// A line break would add lines of its own to the file (a command run on every click, say), and
 /// invalid UTF-8 makes the reader discard the whole file, so both are refused.
 void check_text_value(std::string_view key, const std::optional<std::string>& value) {
@@ -84,21 +94,26 @@ std::string render_config(const Settings& s) {
     append_line(out, "# Trail color (R, G, B) \u2014 fading trail characters");
     append_rgb_setting(out, "# trail_color = 0, 200, 0", "trail_color", s.trail_color,
                        k_default_trail_color);
-    append_line(out, "");
-    append_line(out, "# Left click command");
-    append_text_setting(out, "# left_click =", "left_click", s.left_click);
-    append_line(out, "");
-    append_line(out, "# Middle click command (default: reload config)");
-    append_text_setting(out, "# middle_click =", "middle_click", s.middle_click);
-    append_line(out, "");
-    append_line(out, "# Right click command");
-    append_text_setting(out, "# right_click =", "right_click", s.right_click);
-    append_line(out, "");
-    append_line(out, "# Enable verbose output");
-    append_setting(out, !s.verbose, "# verbose = false", "verbose", "true");
-    append_line(out, "");
-    append_line(out, "# Suppress informational output");
-    append_setting(out, !s.quiet, "# quiet = false", "quiet", "true");
+    const ClickSection clicks[] = {
+        {"# Left click command", "# left_click =", "left_click", s.left_click},
+        {"# Middle click command (default: reload config)", "# middle_click =", "middle_click",
+         s.middle_click},
+        {"# Right click command", "# right_click =", "right_click", s.right_click},
+    };
+    for (const ClickSection& click : clicks) {
+        append_line(out, "");
+        append_line(out, click.comment);
+        append_text_setting(out, click.commented, click.key, click.command);
+    }
+    const FlagSection flags[] = {
+        {"# Enable verbose output", "# verbose = false", "verbose", s.verbose},
+        {"# Suppress informational output", "# quiet = false", "quiet", s.quiet},
+    };
+    for (const FlagSection& flag : flags) {
+        append_line(out, "");
+        append_line(out, flag.comment);
+        append_setting(out, !flag.on, flag.commented, flag.key, "true");
+    }
     append_line(out, "");
     append_line(out, "# Run in the background");
     // The commented form reads "= true" on purpose: it shows what to write to switch it on.
