@@ -20,15 +20,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/glyphrain-bench-XXXXXX")
 floor_bin=$work/floor
 g++ -std=c++20 -O2 -Wall -Wextra -o "$floor_bin" "$repo/bench/floor.cpp" -lxcb
 
-xvfb_pid=""
-app_pid=""
-cleanup() {
-    stop_pid "$app_pid"
-    stop_pid "$xvfb_pid"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+clean_up_on_exit "$work"
 
 cpu_ns() { awk '{print $1}' "/proc/$1/schedstat"; }
 written() { awk '/^wchar:/ {print $2}' "/proc/$1/io"; }

@@ -8,7 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include "config/settings.hpp"
-#include "glyphs/glyphs.hpp"
+#include "glyphs/load_glyphs.hpp"
 #include "rain/compositor.hpp"
 #include "rain/rain_state.hpp"
 

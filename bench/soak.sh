@@ -17,16 +17,7 @@ size=${SOAK_SIZE:-96}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/glyphrain-soak-XXXXXX")
 samples=${SOAK_SAMPLES:-$work/samples}
-xvfb_pid=""
-app_pid=""
-cleanup() {
-    stop_pid "$app_pid"
-    stop_pid "$xvfb_pid"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
+clean_up_on_exit "$work"
 
 rss_kib() { awk '$1 == "VmRSS:" {print $2}' "/proc/$1/status" 2>/dev/null; }
 # User plus system time in clock ticks; the fields after the command name, which ends in ") ".

@@ -13,18 +13,13 @@ bin=${1:-$repo/build/glyphRain}
 size=${SIZE:-96}
 [[ -x "$bin" ]] || { echo "valgrind.sh: no binary at $bin (build first or pass its path)" >&2; exit 1; }
 command -v valgrind >/dev/null || { echo "valgrind.sh: valgrind is not installed" >&2; exit 1; }
+# The click and close tool is built beside the program (target fake_input).
+fake_input=$(dirname "$bin")/fake_input
+[[ -x "$fake_input" ]] || { echo "valgrind.sh: no fake_input beside $bin (build its target)" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/glyphrain-valgrind-XXXXXX")
 log=${VALGRIND_LOG:-$work/valgrind.log}
-xvfb_pid=""
-app_pid=""
-cleanup() {
-    stop_pid "$app_pid"
-    stop_pid "$xvfb_pid"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+clean_up_on_exit "$work"
 
 fail() {
     echo "valgrind.sh: $*" >&2
@@ -34,7 +29,6 @@ fail() {
     cat "$log" >&2 || true
     exit 1
 }
-
 
 # wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND every 0.1 s while the program runs.
 wait_for() {
@@ -57,8 +51,6 @@ frames() {
 }
 at_least() { (($(frames) >= $1)); }
 
-g++ -std=c++20 -O1 -Wall -Wextra -o "$work/fake_input" "$repo/tools/fake_input.cpp" -lxcb -lxcb-xtest
-
 mkdir -p "$work/config/glyphRain"
 cat >"$work/config/glyphRain/config" <<EOF
 theme = zenburn
@@ -76,14 +68,14 @@ wait_for 120 "start-up" said "glyphRain: running"
 wait_for 120 "the first 50 frames" at_least 50
 kill -HUP "$app_pid"
 wait_for 60 "the SIGHUP reload" said "glyphRain: config reloaded (SIGHUP)"
-DISPLAY=$display "$work/fake_input" click 1 || fail "the left click could not be sent"
+DISPLAY=$display "$fake_input" click 1 || fail "the left click could not be sent"
 wait_for 60 "the left-click command" test -e "$work/clicked"
-DISPLAY=$display "$work/fake_input" click 2 || fail "the middle click could not be sent"
+DISPLAY=$display "$fake_input" click 2 || fail "the middle click could not be sent"
 wait_for 60 "the middle-click reload" grep -qx "glyphRain: config reloaded" "$work/app.err"
 # Ten frames to spare for the bytes valgrind itself wrote.
 wait_for 300 "200 frames" at_least 210
 shown=$(frames)
-DISPLAY=$display "$work/fake_input" close || fail "the close message could not be sent"
+DISPLAY=$display "$fake_input" close || fail "the close message could not be sent"
 wait_for 120 "the exit message" said "glyphRain: exiting"
 
 status=0

@@ -1,7 +1,5 @@
-// Run-time reactions to the user: configuration reloads and mouse buttons.
+// Configuration reloads at run time, asked for by SIGHUP or a middle click.
 #pragma once
-
-#include <cstdint>
 
 #include "config/config_path.hpp"
 #include "config/settings.hpp"
@@ -14,9 +12,5 @@ enum class ReloadCause { middle_click, sighup };
 /// fresh derivation from the file and the kept arguments, and reports it unless the new settings
 /// are quiet.
 void reload_settings(Settings& settings, const ArgList& args, ReloadCause cause);
-
-/// Button 1 and 3 run their click commands; button 2 runs middle_click or, when it is unset,
-/// reloads. Other buttons do nothing.
-void handle_button(std::uint8_t button, Settings& settings, const ArgList& args);
 
 } // namespace glyphrain

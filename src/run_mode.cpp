@@ -5,7 +5,7 @@
 
 #include "command_line.hpp"
 #include "display/dock_window.hpp"
-#include "glyphs/glyphs.hpp"
+#include "glyphs/load_glyphs.hpp"
 #include "main_loop.hpp"
 #include "process_services.hpp"
 #include "rain/compositor.hpp"
@@ -17,12 +17,32 @@
 namespace glyphrain {
 namespace {
 
-/// Clicks, SIGHUP reloads and the reaping of finished click commands.
+/// The program's reactions to the loop's events: clicks, SIGHUP reloads and the reaping of
+/// finished click commands.
 class AppHooks final : public LoopHooks {
   public:
     AppHooks(Settings& settings, const ArgList& args) : m_settings(settings), m_args(args) {}
 
-    void on_button(std::uint8_t button) override { handle_button(button, m_settings, m_args); }
+    /// Button 1 and 3 run their click commands; button 2 runs middle_click or, when it is unset,
+    /// reloads. Other buttons (the wheel, extra buttons) do nothing.
+    void on_button(std::uint8_t button) override {
+        switch (button) {
+        case 1:
+            run_click_command(m_settings.left_click);
+            break;
+        case 3:
+            run_click_command(m_settings.right_click);
+            break;
+        case 2:
+            if (m_settings.middle_click)
+                run_click_command(m_settings.middle_click);
+            else
+                reload_settings(m_settings, m_args, ReloadCause::middle_click);
+            break;
+        default:
+            break;
+        }
+    }
 
     void before_step() override {
         // Finished click commands would otherwise stay as zombies until the program exits.

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include <xcb/xcb.h>
-#include <xcb/xtest.h>
 
 #include "find_window.hpp"
+#include "support/fake_click.hpp"
 
 namespace {
 
@@ -28,7 +28,6 @@ xcb_atom_t intern(xcb_connection_t* c, std::string_view name) {
     return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
-// The press goes where the pointer is, as a real one would: move first, then press and release.
 bool click(xcb_connection_t* c, xcb_window_t root, xcb_window_t w, std::uint8_t button) {
     Reply<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr));
@@ -37,9 +36,7 @@ bool click(xcb_connection_t* c, xcb_window_t root, xcb_window_t w, std::uint8_t 
     if (!geometry || !at) return false;
     const auto x = static_cast<std::int16_t>(at->dst_x + geometry->width / 2);
     const auto y = static_cast<std::int16_t>(at->dst_y + geometry->height / 2);
-    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, x, y, 0);
-    xcb_test_fake_input(c, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    glyphrain::test::fake_click(c, root, x, y, button);
     return true;
 }
 

@@ -1,5 +1,5 @@
 # Shared by the scripts that run glyphRain on a private Xvfb: start one on a free display and
-# stop processes by pid. Source it; it defines stop_pid and start_xvfb.
+# stop processes by pid. Source it; it defines stop_pid, clean_up_on_exit and start_xvfb.
 
 # stop_pid PID: TERM, up to five seconds of grace, then KILL; reaps it when it is our child.
 stop_pid() {
@@ -9,6 +9,16 @@ stop_pid() {
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -9 "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
+}
+
+# clean_up_on_exit WORK: when the script ends, however it ends, stops the processes named by
+# app_pid and xvfb_pid (both start empty) and removes the directory WORK.
+clean_up_on_exit() {
+    clean_up_dir=$1
+    xvfb_pid=""
+    app_pid=""
+    trap 'stop_pid "$app_pid"; stop_pid "$xvfb_pid"; rm -rf "$clean_up_dir"' EXIT
+    trap 'exit 130' INT TERM
 }
 
 # start_xvfb FIRST LAST NAME: starts Xvfb on the first free display number in FIRST..LAST and sets

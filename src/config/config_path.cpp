@@ -3,18 +3,10 @@
 
 #include <cstdlib>
 
+#include "system/path.hpp"
 #include "system/text.hpp"
 
 namespace glyphrain {
-namespace {
-
-std::string join_path(std::string left, std::string_view right) {
-    if (!left.empty() && left.back() != '/') left += '/';
-    left += right;
-    return left;
-}
-
-} // namespace
 
 std::optional<std::string> config_path(const ArgList& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {

@@ -7,9 +7,9 @@
 
 #include <fmt/core.h>
 
-#include "config/config_writer.hpp"
+#include "config/prompt.hpp"
+#include "system/fc_match.hpp"
 #include "system/print.hpp"
-#include "system/process.hpp"
 #include "system/text.hpp"
 
 namespace glyphrain {
@@ -55,35 +55,9 @@ void ask_text(std::istream& in, std::string_view label, std::string_view hint,
 
 } // namespace
 
-std::string prompt_line(std::string_view prompt) {
-    return prompt_line(prompt, std::cin);
-}
-
-std::string prompt_line(std::string_view prompt, std::istream& in) {
-    print_stderr("{}", prompt);
-    std::string line;
-    bool too_long = false;
-    char c = 0;
-    // The stream keeps its end-of-input state, so once input is exhausted every later question
-    // is answered empty at once. An over-long line is still consumed to its end.
-    while (in.get(c) && c != '\n') {
-        if (line.size() < k_max_answer_bytes)
-            line += c;
-        else
-            too_long = true;
-    }
-    if (in.bad() || too_long || !is_valid_utf8(line)) return {};
-    return std::string(trim_white_space(line));
-}
-
 std::optional<std::string> suggest_font() {
-    for (const char* pattern : {"monospace:lang=ja", "monospace"}) {
-        std::optional<std::string> out =
-            run_and_capture({"fc-match", "--format", "%{file}", pattern});
-        if (!out) continue;
-        std::string decoded = decode_utf8_lossy(*out);
-        std::string_view path = trim_white_space(decoded);
-        if (!path.empty()) return std::string(path);
+    for (std::string_view pattern : k_font_queries) {
+        if (std::optional<std::string> path = fc_match_file(pattern)) return path;
     }
     return std::nullopt;
 }

@@ -13,6 +13,7 @@
 #include <fmt/core.h>
 #include <xcb/xcb.h>
 
+#include "display/geometry.hpp"
 #include "display/shm_frames.hpp"
 #include "system/error.hpp"
 
@@ -38,7 +39,6 @@ constexpr char k_wm_name[] = "glyphRain";
 constexpr std::uint32_t k_dock_event_mask =
     XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_VISIBILITY_CHANGE;
 constexpr std::uint32_t k_input_event_mask = XCB_EVENT_MASK_BUTTON_PRESS;
-constexpr std::uint16_t k_frame_px = 4;
 
 // WM_HINTS flags: InputHint, StateHint, IconWindowHint and WindowGroupHint. Window Maker shows a
 // withdrawn application only through its icon window, so the icon window is named here.
@@ -142,7 +142,7 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
     // libxcb would report a missing DISPLAY as a parse error; say what is really wrong.
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0')
-        throw std::runtime_error("Cannot open display: DISPLAY is not set");
+        throw SystemError("Cannot open display: DISPLAY is not set");
     int screen_number = 0;
     m_connection.reset(xcb_connect(nullptr, &screen_number));
     xcb_connection_t* c = m_connection.get();
@@ -151,15 +151,14 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
         std::string reason = code == XCB_CONN_ERROR
                                  ? "no X server answers there, or it refused the connection"
                                  : describe_connection_error(code);
-        throw std::runtime_error(fmt::format("Cannot open display {}: {}", display, reason));
+        throw SystemError(fmt::format("Cannot open display {}: {}", display, reason));
     }
 
     const xcb_setup_t* setup = xcb_get_setup(c);
     const xcb_screen_t* screen = screen_of(setup, screen_number);
     if (screen == nullptr)
-        throw std::runtime_error(
-            fmt::format("Cannot open display {}: {}", display,
-                        describe_connection_error(XCB_CONN_CLOSED_INVALID_SCREEN)));
+        throw SystemError(fmt::format("Cannot open display {}: {}", display,
+                                      describe_connection_error(XCB_CONN_CLOSED_INVALID_SCREEN)));
     m_root_depth = screen->root_depth;
     m_lsb_first = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
 
@@ -287,17 +286,16 @@ std::uint32_t DockWindow::intern_atom(const char* name) {
     XcbPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookie, &raw_error));
     XcbPtr<xcb_generic_error_t> error(raw_error);
     if (error)
-        throw std::runtime_error(
-            fmt::format("The X server refused to intern the atom {} (X error {})", name,
-                        static_cast<int>(error->error_code)));
+        throw SystemError(fmt::format("The X server refused to intern the atom {} (X error {})",
+                                      name, static_cast<int>(error->error_code)));
     if (!reply) throw_connection_error("Cannot intern an atom");
     return reply->atom;
 }
 
 void DockWindow::throw_connection_error(const char* context) const {
     int code = xcb_connection_has_error(m_connection.get());
-    if (code == 0) throw std::runtime_error(context);
-    throw std::runtime_error(fmt::format("{}: {}", context, describe_connection_error(code)));
+    if (code == 0) throw SystemError(context);
+    throw SystemError(fmt::format("{}: {}", context, describe_connection_error(code)));
 }
 
 bool DockWindow::shares_memory() const noexcept {

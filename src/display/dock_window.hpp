@@ -67,7 +67,7 @@ class DockWindow {
     /// dock window (size x size, size at least 9), creates the icon window of the same size (left
     /// for the window manager to map) and an input-only child in each; ends with one flush.
     /// slit adds _VIREO_SLIT; command (the program's arguments as started) becomes WM_COMMAND,
-    /// left out when empty. Throws AppError for the pixel format, std::runtime_error for
+    /// left out when empty. Throws AppError for the pixel format, SystemError for
     /// connection failures.
     DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
                std::span<const std::string> command = {});
@@ -88,7 +88,7 @@ class DockWindow {
     /// length.
     void send_frame(std::uint32_t window, std::span<const std::uint8_t> pixels);
 
-    /// Sends everything queued; throws std::runtime_error when the connection has failed.
+    /// Sends everything queued; throws SystemError when the connection has failed.
     void flush();
 
     /// send_frame to the dock window, then flush.
@@ -98,7 +98,7 @@ class DockWindow {
     /// after an X error on that path.
     bool shares_memory() const noexcept;
 
-    /// The next queued event without blocking; throws std::runtime_error on a broken connection.
+    /// The next queued event without blocking; throws SystemError on a broken connection.
     /// Map, unmap and visibility events update viewable_windows().
     DockEvent poll_event();
 

@@ -13,8 +13,6 @@
 
 #include "system/error.hpp"
 #include "system/print.hpp"
-#include "system/process.hpp"
-#include "system/text.hpp"
 
 namespace glyphrain {
 namespace {
@@ -40,14 +38,13 @@ std::string size_message(std::uint64_t size) {
     return fmt::format("Font file too large ({} bytes, max {} bytes)", size, k_max_font_bytes);
 }
 
-/// The candidate path printed by one fc-match query, when it ran, succeeded and printed any.
-std::optional<std::string> query_fontconfig(std::string_view pattern) {
-    std::optional<std::string> out =
-        run_and_capture({"fc-match", "--format", "%{file}", std::string(pattern)});
-    if (!out) return std::nullopt;
-    std::string path(trim_white_space(decode_utf8_lossy(*out)));
-    if (path.empty()) return std::nullopt;
-    return path;
+/// A discovered candidate that cannot be read is expected: the search goes on to the next one.
+std::optional<MappedFile> read_candidate(const std::string& path) {
+    try {
+        return read_font_file(path);
+    } catch (const std::runtime_error&) {
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -60,34 +57,34 @@ std::string freetype_error_text(int error) {
     return fmt::format("FreeType error {:#x}", error);
 }
 
-FontFile read_font_file(const std::string& path) {
+MappedFile read_font_file(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return os_error_text(errno);
+    if (::stat(path.c_str(), &st) != 0) throw SystemError(errno);
     auto size = static_cast<std::uint64_t>(st.st_size);
-    if (size > k_max_font_bytes) return size_message(size);
-    try {
-        MappedFile mapped(path);
-        // The file may have grown between the two looks; the cap holds for what was mapped.
-        if (mapped.bytes().size() > k_max_font_bytes) return size_message(mapped.bytes().size());
-        return mapped;
-    } catch (const SystemError& e) {
-        return std::string(e.what());
-    }
+    if (size > k_max_font_bytes) throw AppError(size_message(size));
+    MappedFile mapped(path);
+    // The file may have grown between the two looks; the cap holds for what was mapped.
+    if (mapped.bytes().size() > k_max_font_bytes)
+        throw AppError(size_message(mapped.bytes().size()));
+    return mapped;
 }
 
 FoundFont find_font(const Settings& settings, std::span<const std::string_view> fallback_paths) {
     if (settings.font) {
-        FontFile file = read_font_file(*settings.font);
-        if (auto* error = std::get_if<std::string>(&file))
-            throw AppError(fmt::format("Cannot read font '{}': {}", *settings.font, *error));
+        MappedFile bytes;
+        try {
+            bytes = read_font_file(*settings.font);
+        } catch (const std::runtime_error& e) {
+            // The configured font is fatal; the reason gets the path for context.
+            throw AppError(fmt::format("Cannot read font '{}': {}", *settings.font, e.what()));
+        }
         if (!settings.quiet) print_stderr("glyphRain: using font {}\n", *settings.font);
-        return {std::get<MappedFile>(std::move(file)), *settings.font};
+        return {std::move(bytes), *settings.font};
     }
     for (std::string_view pattern : k_font_queries) {
-        std::optional<std::string> path = query_fontconfig(pattern);
+        std::optional<std::string> path = fc_match_file(pattern);
         if (!path) continue;
-        FontFile file = read_font_file(*path);
-        if (auto* mapped = std::get_if<MappedFile>(&file)) {
+        if (std::optional<MappedFile> mapped = read_candidate(*path)) {
             if (!settings.quiet)
                 print_stderr("glyphRain: using font {} (query: {})\n", *path, pattern);
             return {std::move(*mapped), std::move(*path)};
@@ -95,8 +92,7 @@ FoundFont find_font(const Settings& settings, std::span<const std::string_view> 
     }
     for (std::string_view fallback : fallback_paths) {
         std::string path(fallback);
-        FontFile file = read_font_file(path);
-        if (auto* mapped = std::get_if<MappedFile>(&file)) {
+        if (std::optional<MappedFile> mapped = read_candidate(path)) {
             if (!settings.quiet) print_stderr("glyphRain: using font {}\n", path);
             return {std::move(*mapped), std::move(path)};
         }

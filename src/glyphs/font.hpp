@@ -8,9 +8,9 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "config/settings.hpp"
+#include "system/fc_match.hpp"
 #include "system/file.hpp"
 
 struct FT_LibraryRec_;
@@ -21,10 +21,6 @@ namespace glyphrain {
 /// Largest font file accepted. CJK collections run to about 20 MB, so the cap leaves room for
 /// them while still refusing absurd files; the bytes are mapped, never copied.
 inline constexpr std::uint64_t k_max_font_bytes = 67108864;
-
-/// fontconfig patterns asked in this order when no font is configured.
-inline constexpr std::array<std::string_view, 2> k_font_queries = {"monospace:lang=ja",
-                                                                   "monospace"};
 
 /// Well-known font files tried in this order when no query gives a readable file.
 inline constexpr std::array<std::string_view, 12> k_fallback_font_paths = {
@@ -42,13 +38,10 @@ inline constexpr std::array<std::string_view, 12> k_fallback_font_paths = {
     "/usr/share/fonts/google-noto/NotoSansMono-Regular.ttf",
 };
 
-/// The mapped bytes of a font file, or the text saying why it cannot be used.
-using FontFile = std::variant<MappedFile, std::string>;
-
-/// Maps the file at path read-only after checking its size against k_max_font_bytes. The error
-/// text is the system's "msg (os error N)" or "Font file too large (N bytes, max M bytes)".
+/// Maps the file at path read-only after checking its size against k_max_font_bytes. Throws
+/// SystemError when it cannot be read, AppError "Font file too large (N bytes, max M bytes)".
 /// An empty file gives an empty mapping, which fails later at parsing.
-FontFile read_font_file(const std::string& path);
+MappedFile read_font_file(const std::string& path);
 
 /// A font file chosen by find_font: its bytes and the path they came from.
 struct FoundFont {

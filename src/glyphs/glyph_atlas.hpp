@@ -25,7 +25,7 @@ struct GlyphAtlas {
     std::int32_t ascent = 0; // top of a cell down to the baseline, in whole pixels
 };
 
-/// The atlas with the cell grid that fits inside the 4-pixel frame of the window.
+/// The atlas with the cell grid that fits inside the frame of the window.
 struct AtlasBuild {
     GlyphAtlas atlas;
     std::size_t cols = 0;

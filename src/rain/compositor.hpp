@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/settings.hpp"
+#include "display/geometry.hpp"
 #include "glyphs/glyph_atlas.hpp"
 #include "rain/rain_state.hpp"
 
@@ -58,8 +59,8 @@ struct BevelColors {
     Rgb shadow_outer, shadow_inner, light_inner, light_outer;
 };
 
-/// Width of the sunken frame drawn around the window, in pixels.
-inline constexpr std::size_t k_bevel_rings = 4;
+/// One ring of the sunken frame per pixel of the window's frame.
+inline constexpr std::size_t k_bevel_rings = k_frame_px;
 
 /// The bevel colours for a theme name (zenburn or the default grey).
 BevelColors bevel_colors_for(const std::optional<std::string>& theme) noexcept;

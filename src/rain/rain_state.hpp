@@ -56,9 +56,8 @@ class RainState {
     const std::vector<std::size_t>& grid() const noexcept { return m_grid; }
     Xorshift64& rng() noexcept { return m_rng; }
 
-    // Direct access for tests that set up a particular state.
+    /// For tests that start from a particular drop; the rest of the state follows from the seed.
     std::vector<RainColumn>& mutable_columns() noexcept { return m_columns; }
-    std::vector<std::size_t>& mutable_grid() noexcept { return m_grid; }
 
   private:
     std::size_t m_cols;

@@ -12,10 +12,13 @@ class AppError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-/// A failed system call; what() is the system's message followed by " (os error N)".
+/// A failure reported by the system around the program, shown as it reads: a failed system call
+/// (what() is the system's message followed by " (os error N)") or a lost or refused X server
+/// connection (code() 0).
 class SystemError : public std::runtime_error {
   public:
     explicit SystemError(int errnum);
+    explicit SystemError(const std::string& message) : std::runtime_error(message), m_code(0) {}
     int code() const noexcept { return m_code; }
 
   private:

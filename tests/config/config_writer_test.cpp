@@ -1,15 +1,11 @@
-// The annotated text, its round trip through the reader, and the safe replacement on disk.
+// The annotated text, its round trip through the reader, the refused values and the default file.
 #include "config/config_writer.hpp"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -83,12 +79,6 @@ std::vector<std::string> directory_entries(const std::string& dir) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-mode_t mode_of(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_mode & 07777;
 }
 
 TEST(RenderConfig, DefaultsGiveTheExactCommentedFile) {
@@ -179,202 +169,6 @@ TEST(RenderConfig, ReadsBackToTheSameSettings) {
     zen.color = k_zenburn_color;
     zen.trail_color = {1, 2, 3};
     EXPECT_EQ(parse_config(render_config(zen)), zen);
-}
-
-TEST(AskYes, AcceptsOnlyTheFourSpellings) {
-    for (const char* yes : {"y", "Y", "yes", "YES"})
-        EXPECT_TRUE(ask_yes(yes)) << yes;
-    for (const char* no : {"", "Yes", "yES", "n", "no", "true", "1", " y", "yess"})
-        EXPECT_FALSE(ask_yes(no)) << no;
-}
-
-class WriteConfigTest : public ::testing::Test {
-  protected:
-    void SetUp() override { m_old_umask = ::umask(022); }
-    void TearDown() override { ::umask(m_old_umask); }
-
-    test::TempDir m_dir;
-    mode_t m_old_umask = 0;
-};
-
-TEST_F(WriteConfigTest, CreatesMissingDirectoriesAndFileUnderTheUmask) {
-    ::umask(027);
-    const std::string path = m_dir.file("a/b/glyphRain/config");
-    write_config(path, Settings{});
-    EXPECT_EQ(test::read_file(path), k_default_text);
-    EXPECT_EQ(mode_of(m_dir.file("a")), 0750u);
-    EXPECT_EQ(mode_of(m_dir.file("a/b/glyphRain")), 0750u);
-    EXPECT_EQ(mode_of(path), 0640u);
-    EXPECT_EQ(directory_entries(m_dir.file("a/b/glyphRain")), std::vector<std::string>{"config"});
-}
-
-TEST_F(WriteConfigTest, ReplacesAnExistingFileKeepingItsPermissionBits) {
-    const std::string path = m_dir.file("config");
-    test::write_file(path, "size = 512\n" + std::string(5000, '#'));
-    ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
-    Settings s;
-    s.size = 128;
-    write_config(path, s);
-    EXPECT_EQ(test::read_file(path), render_config(s));
-    EXPECT_EQ(mode_of(path), 0604u);
-    EXPECT_EQ(directory_entries(m_dir.path()), std::vector<std::string>{"config"});
-}
-
-TEST_F(WriteConfigTest, FollowsSymbolicLinksAndKeepsThem) {
-    fs::create_directories(m_dir.file("real"));
-    fs::create_directories(m_dir.file("links"));
-    test::write_file(m_dir.file("real/config"), "old");
-    ASSERT_EQ(::chmod(m_dir.file("real/config").c_str(), 0600), 0);
-    fs::create_symlink("../real/config", m_dir.file("links/hop"));
-    fs::create_symlink("hop", m_dir.file("links/config"));
-    // A dangling link is followed too: the file appears where it points.
-    fs::create_symlink("../real/fresh", m_dir.file("links/dangling"));
-
-    write_config(m_dir.file("links/config"), Settings{});
-    write_config(m_dir.file("links/dangling"), Settings{});
-
-    EXPECT_TRUE(fs::is_symlink(m_dir.file("links/config")));
-    EXPECT_TRUE(fs::is_symlink(m_dir.file("links/dangling")));
-    EXPECT_EQ(test::read_file(m_dir.file("real/config")), k_default_text);
-    EXPECT_EQ(test::read_file(m_dir.file("real/fresh")), k_default_text);
-    EXPECT_EQ(mode_of(m_dir.file("real/config")), 0600u);
-    EXPECT_EQ(directory_entries(m_dir.file("real")), (std::vector<std::string>{"config", "fresh"}));
-    EXPECT_EQ(directory_entries(m_dir.file("links")),
-              (std::vector<std::string>{"config", "dangling", "hop"}));
-}
-
-TEST_F(WriteConfigTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
-    const std::string path = m_dir.file("config");
-    test::write_file(path, "size = 512\n");
-    // A file size limit makes the write fail part-way, whatever the user's privileges.
-    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old_limit{};
-    ::getrlimit(RLIMIT_FSIZE, &old_limit);
-    rlimit small = old_limit;
-    small.rlim_cur = 100;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    int code = 0;
-    try {
-        write_config(path, Settings{});
-    } catch (const SystemError& e) {
-        code = e.code();
-    }
-    ::setrlimit(RLIMIT_FSIZE, &old_limit);
-    std::signal(SIGXFSZ, old_handler);
-
-    EXPECT_EQ(code, EFBIG);
-    EXPECT_EQ(test::read_file(path), "size = 512\n");
-    EXPECT_EQ(directory_entries(m_dir.path()), std::vector<std::string>{"config"});
-}
-
-TEST_F(WriteConfigTest, KeepExistingPublishesOnlyWhereNoFileIs) {
-    const std::string path = m_dir.file("config");
-    EXPECT_TRUE(write_config(path, Settings{}, WriteMode::keep_existing));
-    EXPECT_EQ(test::read_file(path), k_default_text);
-    // A file that is there when the default is moved into place wins, even a read-only one.
-    test::write_file(path, "size = 512\n");
-    ASSERT_EQ(::chmod(path.c_str(), 0400), 0);
-    EXPECT_FALSE(write_config(path, Settings{}, WriteMode::keep_existing));
-    EXPECT_EQ(test::read_file(path), "size = 512\n");
-    EXPECT_EQ(directory_entries(m_dir.path()), std::vector<std::string>{"config"});
-}
-
-/// Runs as an unprivileged user while it lives when the test runs as root, who passes every
-/// permission check.
-class UnprivilegedScope {
-  public:
-    UnprivilegedScope() : m_dropped(::geteuid() == 0 && ::seteuid(65534) == 0) {}
-    ~UnprivilegedScope() {
-        // The rest of the suite would run unprivileged and fail in confusing ways.
-        if (m_dropped && ::seteuid(0) != 0) std::abort();
-    }
-    UnprivilegedScope(const UnprivilegedScope&) = delete;
-    UnprivilegedScope& operator=(const UnprivilegedScope&) = delete;
-
-  private:
-    bool m_dropped;
-};
-
-TEST_F(WriteConfigTest, UnwritableDirectoryIsNamedAndTheFileKept) {
-    const std::string dir = m_dir.file("locked");
-    const std::string path = dir + "/config";
-    fs::create_directories(dir);
-    test::write_file(path, "size = 512\n");
-    ASSERT_EQ(::chmod(m_dir.path().c_str(), 0755), 0);
-    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
-    ASSERT_EQ(::chmod(dir.c_str(), 0555), 0);
-    std::string message;
-    {
-        UnprivilegedScope unprivileged;
-        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 ||
-            ::faccessat(AT_FDCWD, dir.c_str(), W_OK, AT_EACCESS) == 0) {
-            ::chmod(dir.c_str(), 0755);
-            GTEST_SKIP() << "no unprivileged user can reach " << path;
-        }
-        try {
-            write_config(path, Settings{});
-        } catch (const AppError& e) {
-            message = e.what();
-        }
-    }
-    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
-    EXPECT_EQ(message, "Cannot write " + path + ": its directory " + dir + " must be writable (" +
-                           os_error_text(EACCES) + ")");
-    EXPECT_EQ(test::read_file(path), "size = 512\n");
-    EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"config"});
-}
-
-struct BadPathCase {
-    std::string name;
-    std::string relative; // under the temporary directory; "" means the empty path itself
-    int error;
-    friend void PrintTo(const BadPathCase& c, std::ostream* os) { *os << c.name; }
-};
-
-class WriteConfigBadPathTest : public ::testing::TestWithParam<BadPathCase> {};
-
-TEST_P(WriteConfigBadPathTest, FailsWithTheSystemErrorAndCreatesNothing) {
-    test::TempDir dir;
-    test::write_file(dir.file("plain"), "x");
-    fs::create_directories(dir.file("sub"));
-    const std::string path = GetParam().relative.empty() ? "" : dir.file(GetParam().relative);
-    try {
-        write_config(path, Settings{});
-        ADD_FAILURE() << "no error for " << path;
-    } catch (const SystemError& e) {
-        EXPECT_EQ(e.code(), GetParam().error);
-    }
-    EXPECT_EQ(directory_entries(dir.path()), (std::vector<std::string>{"plain", "sub"}));
-    EXPECT_TRUE(directory_entries(dir.file("sub")).empty());
-    EXPECT_EQ(test::read_file(dir.file("plain")), "x");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, WriteConfigBadPathTest,
-    ::testing::Values(BadPathCase{"file_in_the_way", "plain/glyphRain/config", ENOTDIR},
-                      BadPathCase{"file_as_parent", "plain/config", ENOTDIR},
-                      BadPathCase{"directory_target", "sub", EISDIR},
-                      BadPathCase{"trailing_slash", "new/", EISDIR},
-                      BadPathCase{"empty_path", "", ENOENT}),
-    [](const ::testing::TestParamInfo<BadPathCase>& param) { return param.param.name; });
-
-TEST(WriteConfig, WritesThroughPipesInsteadOfReplacingThem) {
-    test::TempDir dir;
-    const std::string path = dir.file("fifo");
-    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-    // A reader must be there first, or opening the pipe for writing would wait for one.
-    int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_GE(reader, 0);
-    write_config(path, Settings{});
-    std::string received(2048, '\0');
-    ssize_t n = ::read(reader, received.data(), received.size());
-    ::close(reader);
-    received.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    EXPECT_EQ(received, k_default_text);
-    struct stat st {};
-    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"fifo"});
 }
 
 struct RefusedValueCase {

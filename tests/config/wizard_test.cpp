@@ -290,22 +290,5 @@ TEST(SuggestFont, MissingFcMatchGivesNoSuggestion) {
     EXPECT_EQ(suggest_font(), std::nullopt);
 }
 
-TEST(PromptLine, ReadsTrimmedLinesAndTurnsBadOnesIntoEmptyAnswers) {
-    std::istringstream in("  x \r\n"
-                          "second\n"
-                          "\xff\xfe ok\n"
-                          "after\n" +
-                          std::string(k_max_answer_bytes + 1, 'a') + "\n" +
-                          std::string(k_max_answer_bytes, 'b') + "\n" + "last");
-    ::testing::internal::CaptureStderr();
-    std::vector<std::string> answers;
-    for (int i = 0; i < 9; ++i)
-        answers.push_back(prompt_line(std::to_string(i) + "? ", in));
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "0? 1? 2? 3? 4? 5? 6? 7? 8? ");
-    EXPECT_EQ(answers,
-              (std::vector<std::string>{"x", "second", "", "after", "",
-                                        std::string(k_max_answer_bytes, 'b'), "last", "", ""}));
-}
-
 } // namespace
 } // namespace glyphrain

@@ -10,7 +10,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "glyphs/atlas.hpp"
+#include "glyphs/atlas_builder.hpp"
 #include "glyphs/font.hpp"
 #include "system/error.hpp"
 #include "system/file.hpp"

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "glyphs/glyphs.hpp"
+#include "glyphs/load_glyphs.hpp"
 #include "rain/compositor.hpp"
 #include "rain/rain_state.hpp"
 

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include <xcb/xtest.h>
+#include "support/fake_click.hpp"
 
 namespace glyphrain::test {
 namespace {
@@ -195,11 +195,8 @@ void XClient::destroy_window(xcb_window_t window) {
     sync();
 }
 
-// XTEST presses go where the pointer is, like a real press: move first, then press and release.
 void XClient::click(std::int16_t x, std::int16_t y, std::uint8_t button) {
-    xcb_test_fake_input(m_c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, m_root, x, y, 0);
-    xcb_test_fake_input(m_c, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_test_fake_input(m_c, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    fake_click(m_c, m_root, x, y, button);
     sync();
 }
 

@@ -1,6 +1,6 @@
 // The atlas arithmetic and the atlas built from installed fonts, checked against FreeType's own
 // unmirrored rendering.
-#include "glyphs/atlas.hpp"
+#include "glyphs/atlas_builder.hpp"
 
 #include <cmath>
 #include <limits>
@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "font_fixtures.hpp"
-#include "glyphs/glyphs.hpp"
+#include "glyphs/load_glyphs.hpp"
 #include "glyphs/saturate.hpp"
 #include "support/temp_dir.hpp"
 #include "system/error.hpp"
@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 /// The font file at path, loaded.
 LoadedFont open_font(const std::string& path) {
-    return load_font(std::get<MappedFile>(read_font_file(path)));
+    return load_font(read_font_file(path));
 }
 
 /// build_atlas with what it printed.

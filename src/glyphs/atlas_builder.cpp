@@ -1,6 +1,6 @@
 // Rasterizing the kana with FreeType in unhinted font units scaled by hand, so that the metrics
 // follow one float convention, then mirroring each bitmap inside its advance box.
-#include "glyphs/atlas.hpp"
+#include "glyphs/atlas_builder.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +12,7 @@
 #include FT_BBOX_H
 #include FT_OUTLINE_H
 
+#include "display/geometry.hpp"
 #include "glyphs/saturate.hpp"
 #include "system/print.hpp"
 
@@ -115,7 +116,8 @@ void mirror_rows(std::span<std::uint8_t> coverage, std::size_t width, std::size_
 }
 
 void fit_grid(AtlasBuild& build, std::uint64_t size) noexcept {
-    const std::uint64_t inner = size > 8 ? size - 8 : 0;
+    const std::uint64_t frame = 2 * k_frame_px;
+    const std::uint64_t inner = size > frame ? size - frame : 0;
     const auto cell_height =
         static_cast<std::uint64_t>(std::max<std::ptrdiff_t>(build.atlas.cell_height, 1));
     build.cols = static_cast<std::size_t>(inner / std::max<std::size_t>(build.atlas.cell_width, 1));

@@ -1,12 +1,12 @@
 // The start-up sequence of the glyph room: font bytes, parsed face, atlas, grid check.
-#include "glyphs/glyphs.hpp"
+#include "glyphs/load_glyphs.hpp"
 
 #include <string>
 #include <utility>
 
 #include <fmt/core.h>
 
-#include "glyphs/atlas.hpp"
+#include "glyphs/atlas_builder.hpp"
 #include "glyphs/font.hpp"
 #include "system/error.hpp"
 #include "system/print.hpp"

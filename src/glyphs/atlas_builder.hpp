@@ -46,7 +46,7 @@ std::int32_t mirrored_xmin(std::size_t advance, std::int32_t left, std::size_t w
 /// Reverses the bytes of each of the height rows of width bytes in place.
 void mirror_rows(std::span<std::uint8_t> coverage, std::size_t width, std::size_t height) noexcept;
 
-/// Fills in cols and rows: how many cells fit inside the window less its 4-pixel frame.
+/// Fills in cols and rows: how many cells fit inside the window less its frame (k_frame_px).
 void fit_grid(AtlasBuild& build, std::uint64_t size) noexcept;
 
 /// How many of the 172 kana the font's character map does not cover (they would be drawn with

@@ -1,0 +1,13 @@
+// The dock window's geometry that the rooms drawing into it must agree on. Free of X and of any
+// other header, so the glyph grid and the rain can use it without knowing the display.
+#pragma once
+
+#include <cstdint>
+
+namespace glyphrain {
+
+/// Width of the frame around the window's inside, in pixels: the input window starts this far in,
+/// the bevel draws this many rings, and the glyph grid fits inside what is left.
+inline constexpr std::uint16_t k_frame_px = 4;
+
+} // namespace glyphrain
