@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Thin front for CMake: the README's commands. Each stage prints one line; the build's own
 # progress goes to a log beside it, while compiler warnings and errors still show.
 BUILD_DIR ?= build

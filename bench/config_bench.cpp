@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost of deriving the settings from a typical configuration file (done at start and per reload).
 #include <benchmark/benchmark.h>
 

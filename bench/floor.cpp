@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The least a frame of this design can cost: clear a size x size client buffer, write a few
 // thousand pixels and ship it with one PutImage and a flush. bench/frame_cost.sh runs it beside
 // the real program on the same kind of server.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cost of one frame of the running program against the floor program (compose + one PutImage),
 # with frames sent by PutImage (GLYPHRAIN_NO_SHM=1) and by shared memory, all three alternated in
 # rounds on one private Xvfb per size, so that drift on a shared machine hits each of them alike.

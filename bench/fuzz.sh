@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets with clang and runs each for SECONDS; prints executions and findings.
 # usage: bench/fuzz.sh [SECONDS]   (default 30)
 #   FUZZ_BUILD_DIR   build directory (default: build-fuzz in the repository); corpora, logs and

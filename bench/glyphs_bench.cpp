@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost of the start-up font work: map and parse the font, rasterize and mirror the 172 kana, let
 // the font go. Reports milliseconds per build and the resident memory around it.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost of one rain step and one composed frame per window size, against a bare clear of the
 // same buffer. Uses the VL Gothic atlas when the font loads, else plausible synthetic glyphs.
 #include <algorithm>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the real program on a private Xvfb at --speed 10 for MINUTES, samples its resident memory
 # and CPU use every second, and prints the first and last minute's averages. Fails when resident
 # memory grew by 64 KiB or more, or when the program stopped.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the program under valgrind's memcheck on a private Xvfb through start-up, at least 200
 # frames, a SIGHUP reload, a left click running its command, a middle-click reload and the close
 # message; fails on any memcheck error, any definite leak or an unclean exit.

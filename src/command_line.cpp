@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line rules shared by start-up and every reload.
 #include "command_line.hpp"
 

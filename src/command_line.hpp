@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line: help text, option check, and the options' precedence over the file.
 #pragma once
 

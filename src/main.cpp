@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Program entry: process-wide set-up, help, option check, the choice between save and run mode,
 // and the one place where an error becomes the "Error: {}" line.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One pass per frame interval on the monotonic clock; the sleep aims at an absolute deadline so
 // signals neither shorten nor stretch it, and a late pass is simply followed by the next one.
 #include "main_loop.hpp"

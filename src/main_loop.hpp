@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The animation loop: drain events, step the rain, compose and show a frame, sleep until the next.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fork/setsid for --background, a lock-free flag for SIGHUP, and sh -c for click commands.
 #include "process_services.hpp"
 

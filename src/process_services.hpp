@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Process-level services of run mode: detaching, the SIGHUP reload flag and click commands.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reloading keeps the command line's precedence: the file is re-read, then the same options
 // applied.
 #include "reload.hpp"

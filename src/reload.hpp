@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Configuration reloads at run time, asked for by SIGHUP or a middle click.
 #pragma once
 

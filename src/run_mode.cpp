@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Run mode start-up: settings, font and atlas, rain, window, then the main loop.
 #include "run_mode.hpp"
 

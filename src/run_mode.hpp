@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Run mode: the start-up sequence up to and through the main loop.
 #pragma once
 

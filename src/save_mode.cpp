@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Save mode: derive the settings, run the wizard when asked, and write the annotated file.
 #include "save_mode.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Save mode: --write-config and --configure.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plays the user or the window manager against the glyphRain window of $DISPLAY, for scripted
 // runs: a button click in the window's centre (XTEST) or the close message.
 // usage: fake_input click BUTTON | fake_input close

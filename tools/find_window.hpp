@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the glyphRain window from another X client: shared by the development tools.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Saves the glyphRain window (or a given window) of $DISPLAY as a PNG file, for `make run`
 // without a display and for looking at test and benchmark runs.
 // usage: window_png OUTPUT.png [WINDOW-ID] [--wait SECONDS] [--scale N]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the scripts that run glyphRain on a private Xvfb: start one on a free display and
 # stop processes by pid. Source it; it defines stop_pid, clean_up_on_exit and start_xvfb.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Locating the configuration file from the arguments and the XDG environment.
 #include "config/config_path.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the configuration file lives.
 #pragma once
 

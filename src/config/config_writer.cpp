@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The annotated configuration file: its text, the refusal of values it cannot hold, and when to
 // write it (after asking, or only where none exists).
 #include "config/config_writer.hpp"

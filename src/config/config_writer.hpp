@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The annotated configuration file: its text, its storing, and the save procedures of save mode
 // and of a reload.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Line prompts shared by the overwrite question of save mode and the --configure dialogue.
 #include "config/prompt.hpp"
 

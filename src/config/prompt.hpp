@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Questions on the terminal: one line read as the answer, and what counts as a yes.
 #pragma once
 

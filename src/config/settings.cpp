@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The configuration file format: key = value lines over the defaults, then the theme rule.
 #include "config/settings.hpp"
 

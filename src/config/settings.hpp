@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings record, its colour type and theme, and the configuration file reader.
 #pragma once
 

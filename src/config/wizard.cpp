@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The --configure dialogue: one question per setting on standard error, answers read line by line;
 // an unusable answer keeps the value and the dialogue moves on.
 #include "config/wizard.hpp"

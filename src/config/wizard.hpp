@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The interactive configuration dialogue of --configure and its font suggestion.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dock window set-up over libxcb in one fixed order, the per-frame PutImage, the event poll and
 // the viewability it reports. Every request but InternAtom goes out unchecked, so its errors
 // surface as ignored events.

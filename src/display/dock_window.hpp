@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The X11 dock window: connection, windows and properties, frame upload, event polling and which
 // window is viewable. Knows nothing of settings or rain: it is given sizes, a slit number, the
 // program's arguments and bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dock window's geometry that the rooms drawing into it must agree on. Free of X and of any
 // other header, so the glyph grid and the rain can use it without knowing the display.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared frame memory over libxcb-shm: a sealed memfd passed by descriptor where the server
 // speaks MIT-SHM 1.2, else a SysV segment marked for removal as soon as the server holds it.
 #include "display/shm_frames.hpp"

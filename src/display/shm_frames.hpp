@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frames in memory shared with the X server (MIT-SHM): two segments used in turn, each written
 // again only after the server has reported that it finished reading it.
 #pragma once

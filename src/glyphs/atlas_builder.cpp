@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rasterizing the kana with FreeType in unhinted font units scaled by hand, so that the metrics
 // follow one float convention, then mirroring each bitmap inside its advance box.
 #include "glyphs/atlas_builder.hpp"

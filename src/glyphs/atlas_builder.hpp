@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kana glyph set, the cell and grid arithmetic, and the build of the mirrored glyph atlas.
 #pragma once
 

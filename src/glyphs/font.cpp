@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the font file, mapping it and handing it to FreeType.
 #include "glyphs/font.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Font discovery (the font setting, fc-match, well-known paths), reading by read-only mapping,
 // and parsing face 0 with FreeType. FreeType's headers stay inside the .cpp files.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The mirrored glyph bitmaps and cell metrics: plain data shared with the rain and compositor.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The start-up sequence of the glyph room: font bytes, parsed face, atlas, grid check.
 #include "glyphs/load_glyphs.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up font work as one step: find, load and rasterize, then let the font go.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Float-to-integer conversion that clamps at the target's limits instead of overflowing.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The frame compositor: clear, glyph cells shaded by their fade, then the sunken bevel.
 #include "rain/compositor.hpp"
 

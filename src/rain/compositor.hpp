@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Composition of one frame into a client-side pixel buffer in the X server's byte order.
 // Works on plain memory only, so every pixel can be checked without a display.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rain simulation: seeding, grid fill, column placement and the per-frame step.
 #include "rain/rain_state.hpp"
 

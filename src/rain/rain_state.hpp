@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The falling-glyph simulation: one generator, one drop per column, a grid of glyph indices.
 // Every random draw happens in a fixed order, so a seed and a grid size determine every frame.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Error types that travel up to the program entry, which turns them into the "Error: {}" line.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One fc-match run per pattern, its answer read as a path.
 #include "system/fc_match.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Asking fontconfig which font file it picks for a pattern.
 #pragma once
 

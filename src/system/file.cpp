@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-file reading, read-only mappings and complete writes.
 #include "system/file.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading and mapping whole files.
 #pragma once
 

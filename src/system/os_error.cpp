@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rendering of system error numbers in the program's one fixed form.
 #include "system/error.hpp"
 

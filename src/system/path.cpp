@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Path strings split and joined the same way by every room.
 #include "system/path.hpp"
 

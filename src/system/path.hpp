@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Joining and splitting file paths as plain strings; nothing here touches the disk.
 #pragma once
 

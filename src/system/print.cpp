@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one writer of standard error.
 #include "system/print.hpp"
 

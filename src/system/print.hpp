@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Best-effort lines on standard error: a message that cannot be formatted or written is dropped,
 // and the program goes on as if it had been shown.
 #pragma once

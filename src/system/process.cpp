@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // posix_spawn-based child processes; no shell is ever involved unless the caller names one.
 #include "system/process.hpp"
 

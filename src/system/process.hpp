@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starting child processes without a shell: captured and waited for, or detached.
 #pragma once
 

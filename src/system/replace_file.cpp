@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacement of a file through a temporary file beside it, renamed into place once its content is
 // on disk.
 #include "system/replace_file.hpp"

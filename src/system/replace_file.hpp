@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacing a file's content in one step: a temporary file beside it, synced and renamed into
 // place, so that a failure never leaves a half-written file behind.
 #pragma once

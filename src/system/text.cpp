@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTF-8 decoding shared by the configuration reader, the wizard and font discovery.
 #include "system/text.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTF-8 checks, lossy decoding and Unicode white-space trimming.
 #pragma once
 

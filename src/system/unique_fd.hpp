@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Move-only owner of a file descriptor.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built binary's help, option check and top-level error line.
 #include <ostream>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frame timing arithmetic of the main loop: the interval and the absolute deadline of a pass.
 #include "main_loop.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --write-config and --configure through the built binary: targets, the overwrite question, the
 // wizard on a pipe, and what is left on disk after success, refusal and failure.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The annotated text, its round trip through the reader, the refused values and the default file.
 #include "config/config_writer.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Line prompts: trimming, refused lines, end of input; and the accepted spellings of yes.
 #include "config/prompt.hpp"
 

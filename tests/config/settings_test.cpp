@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "config/settings.hpp"
 
 #include <gtest/gtest.h>

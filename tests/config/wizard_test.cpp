@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The wizard driven with scripted answers, and the font suggestion from a fake fc-match.
 #include "config/wizard.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The display checks that need no server: the pixel format rule and connection error texts.
 #include "display/dock_window.hpp"
 

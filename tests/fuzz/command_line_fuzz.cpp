@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary argument lists (NUL-separated): the option check, the overrides and --dock.
 #include <cstdint>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary configuration file contents: never crash, never store a value out of range.
 #include <cstdint>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as a font file: loading and atlas building never crash, every bitmap holds
 // exactly its declared pixels, and every placement stays inside 32-bit arithmetic.
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The unsigned number rule and colour parsing against a plain reference.
 #include <cstdint>
 #include <cstdlib>

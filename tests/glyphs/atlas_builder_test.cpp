@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The atlas arithmetic and the atlas built from installed fonts, checked against FreeType's own
 // unmirrored rendering.
 #include "glyphs/atlas_builder.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Installed fonts the glyph tests draw with, and small builders of odd font files.
 #pragma once
 

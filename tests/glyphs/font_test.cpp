@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading, discovering and parsing fonts: size cap, fc-match answers, fallback paths, messages.
 #include "glyphs/font.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The binary's font and grid lines and its fatal font errors, up to where the window would open.
 #include <gtest/gtest.h>
 

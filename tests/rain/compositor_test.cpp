@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The frame compositor: pixel format, fades, shading, placement, clipping, drops and the bevel.
 #include "rain/compositor.hpp"
 

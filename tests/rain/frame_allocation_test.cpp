@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A frame must not allocate: counts calls to the global operator new around step and compose.
 #include <cstdlib>
 #include <new>

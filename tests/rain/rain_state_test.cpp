@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rain simulation: generator, seeds, column restarts, the density target and draw order.
 #include "rain/rain_state.hpp"
 

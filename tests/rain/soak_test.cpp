@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Long runs of the frame path with a real font's atlas: heap and resident memory must not grow,
 // and under AddressSanitizer nothing may leak or be touched out of bounds.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fork/exec runner with captured output for process-level tests.
 #include "support/process_runner.hpp"
 

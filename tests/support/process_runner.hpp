@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a program to completion with given arguments, environment and input, under a timeout.
 #pragma once
 

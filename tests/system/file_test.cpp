@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "system/file.hpp"
 
 #include <cerrno>

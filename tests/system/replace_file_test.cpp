@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacing a file through a temporary file: directories, modes, links, failures, no-replace
 // publishing and files that cannot be replaced by a rename.
 #include "system/replace_file.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Background mode: the parent reports the child's pid and returns at once, the child leaves the
 // terminal's session and goes on drawing and printing to the same standard error.
 #include <fstream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Click commands of the running program: which presses start which shell command, that a slow
 // command never holds the frames up, and that finished commands are collected.
 #include <string>

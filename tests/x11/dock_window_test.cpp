@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dock window driven in-process on a private Xvfb and read back through a second connection.
 #include "display/dock_window.hpp"
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The X tests need their own server fixture, a second xcb connection and XTEST for fake clicks.
 pkg_check_modules(XCB_XTEST REQUIRED IMPORTED_TARGET xcb-xtest)
 target_sources(x11_tests PRIVATE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main loop in-process on a private Xvfb: its hooks, its ends and its frames.
 #include "main_loop.hpp"
 

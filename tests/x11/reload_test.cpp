@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Configuration reloads of the running program, by middle click and by SIGHUP: the file written
 // when missing, the messages and their silencing, and what the next frames show.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The glyphRain binary in run mode on a private Xvfb: window, frames, bevel and the ways a run
 // ends, observed through a second connection and the program's standard error.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Storms against the running program: floods of SIGHUPs, clicks and reloads must leave it
 // running and answering, without zombies, leaked descriptors or a half-replaced configuration.
 #include <csignal>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A button click through XTEST, shared by the X tests and tools/fake_input.
 #pragma once
 

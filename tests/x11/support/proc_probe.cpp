@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // /proc parsing for process tests; fields are read after the last ')' so that a command name
 // holding spaces or parentheses cannot shift them.
 #include "support/proc_probe.hpp"

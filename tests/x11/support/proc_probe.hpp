@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading other processes from /proc: their state, session, children and open descriptors, for
 // tests that must prove glyphRain leaves no zombie and no leaked descriptor behind.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The running-app fixture of the reload, click and storm tests, and the palette judge of frames.
 #include "support/running_app.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // glyphRain running on its own private Xvfb with a temporary home, driven like a user would
 // (clicks, SIGHUP, an edited configuration file) and judged by its frames and standard error.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The second connection of X tests, over plain libxcb and the XTEST extension.
 #include "support/x_client.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A second X connection for tests: reads windows, properties and pixels back, and plays the
 // user or the window manager (close message, destroy, fake clicks).
 #pragma once

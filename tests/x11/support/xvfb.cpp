@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Xvfb start-up by trying free display numbers, and pid-based process control for X tests.
 #include "support/xvfb.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A private Xvfb server on a free display number, and glyphRain or fluxbox started beside it;
 // every process here is stopped by its pid when its owner goes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // glyphRain under the real window managers that hold dock apps, each set up as the README's
 // recipe says: docked at full size, animating, and clickable there.
 #include <csignal>
