@@ -30,14 +30,6 @@ const std::string k_wizard_transcript = "glyphRain: interactive configuration\n\
                                         "Right click command: "
                                         "Run in the background? [y/N]: ";
 
-std::vector<std::string> directory_entries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 /// Each test gets a fresh HOME (also the working directory), no XDG_CONFIG_HOME, and a PATH whose
 /// fc-match answers "/x/font.ttf" for any monospace font.
 class SaveModeTest : public ::testing::Test {
@@ -215,7 +207,7 @@ TEST_F(SaveModeTest, FailedWriteKeepsTheOldFileWholeAndLeavesNoTemporaryFile) {
     EXPECT_EQ(r.err, "Config already exists at " + config_file() +
                          ". Overwrite? [y/N] Error: " + os_error_text(EFBIG) + "\n");
     EXPECT_EQ(test::read_file(config_file()), "size = 512\n");
-    EXPECT_EQ(directory_entries(config_dir()), std::vector<std::string>{"config"});
+    EXPECT_EQ(test::directory_entries(config_dir()), std::vector<std::string>{"config"});
 }
 
 TEST_F(SaveModeTest, RefusesAValueWithALineBreakAndWritesNothing) {
@@ -244,7 +236,7 @@ TEST_F(SaveModeTest, NoConfigPathStopsWithTheMessage) {
     r = test::run_process(test::glyphrain_binary(), opts);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "Config written to x.conf\n");
-    EXPECT_EQ(directory_entries(m_home.path()), std::vector<std::string>{"x.conf"});
+    EXPECT_EQ(test::directory_entries(m_home.path()), std::vector<std::string>{"x.conf"});
 }
 
 TEST_F(SaveModeTest, WizardWithEmptyAnswersWritesTheDefaultFile) {

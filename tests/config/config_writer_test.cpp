@@ -74,14 +74,6 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-std::vector<std::string> directory_entries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(RenderConfig, DefaultsGiveTheExactCommentedFile) {
     const std::string text = render_config(Settings{});
     EXPECT_EQ(text, k_default_text);
@@ -194,7 +186,7 @@ TEST_P(RefusedValueTest, NamesTheSettingAndWritesNothing) {
         EXPECT_EQ(std::string(e.what()), GetParam().message);
     }
     EXPECT_EQ(test::read_file(path), "size = 512\n");
-    EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"config"});
+    EXPECT_EQ(test::directory_entries(dir.path()), std::vector<std::string>{"config"});
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace glyphrain::test {
 
@@ -25,5 +26,7 @@ void write_file(const std::string& path, const std::string& content);
 /// The whole file, or an empty string when it is missing.
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
+/// The names in a directory, sorted.
+std::vector<std::string> directory_entries(const std::string& dir);
 
 } // namespace glyphrain::test

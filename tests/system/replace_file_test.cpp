@@ -26,14 +26,6 @@ namespace fs = std::filesystem;
 // Longer than the file size limit that makes a write fail part-way.
 const std::string k_text = "# replaced\n" + std::string(200, '#') + "\n";
 
-std::vector<std::string> directory_entries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 mode_t mode_of(const std::string& path) {
     struct stat st {};
     EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
@@ -57,7 +49,8 @@ TEST_F(ReplaceFileTest, CreatesMissingDirectoriesAndFileUnderTheUmask) {
     EXPECT_EQ(mode_of(m_dir.file("a")), 0750u);
     EXPECT_EQ(mode_of(m_dir.file("a/b/glyphRain")), 0750u);
     EXPECT_EQ(mode_of(path), 0640u);
-    EXPECT_EQ(directory_entries(m_dir.file("a/b/glyphRain")), std::vector<std::string>{"config"});
+    EXPECT_EQ(test::directory_entries(m_dir.file("a/b/glyphRain")),
+              std::vector<std::string>{"config"});
 }
 
 TEST_F(ReplaceFileTest, ReplacesAnExistingFileKeepingItsPermissionBits) {
@@ -67,7 +60,7 @@ TEST_F(ReplaceFileTest, ReplacesAnExistingFileKeepingItsPermissionBits) {
     replace_file(path, k_text);
     EXPECT_EQ(test::read_file(path), k_text);
     EXPECT_EQ(mode_of(path), 0604u);
-    EXPECT_EQ(directory_entries(m_dir.path()), std::vector<std::string>{"config"});
+    EXPECT_EQ(test::directory_entries(m_dir.path()), std::vector<std::string>{"config"});
 }
 
 TEST_F(ReplaceFileTest, FollowsSymbolicLinksAndKeepsThem) {
@@ -88,8 +81,9 @@ TEST_F(ReplaceFileTest, FollowsSymbolicLinksAndKeepsThem) {
     EXPECT_EQ(test::read_file(m_dir.file("real/config")), k_text);
     EXPECT_EQ(test::read_file(m_dir.file("real/fresh")), k_text);
     EXPECT_EQ(mode_of(m_dir.file("real/config")), 0600u);
-    EXPECT_EQ(directory_entries(m_dir.file("real")), (std::vector<std::string>{"config", "fresh"}));
-    EXPECT_EQ(directory_entries(m_dir.file("links")),
+    EXPECT_EQ(test::directory_entries(m_dir.file("real")),
+              (std::vector<std::string>{"config", "fresh"}));
+    EXPECT_EQ(test::directory_entries(m_dir.file("links")),
               (std::vector<std::string>{"config", "dangling", "hop"}));
 }
 
@@ -114,7 +108,7 @@ TEST_F(ReplaceFileTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
 
     EXPECT_EQ(code, EFBIG);
     EXPECT_EQ(test::read_file(path), "size = 512\n");
-    EXPECT_EQ(directory_entries(m_dir.path()), std::vector<std::string>{"config"});
+    EXPECT_EQ(test::directory_entries(m_dir.path()), std::vector<std::string>{"config"});
 }
 
 TEST_F(ReplaceFileTest, KeepExistingPublishesOnlyWhereNoFileIs) {
@@ -126,7 +120,7 @@ TEST_F(ReplaceFileTest, KeepExistingPublishesOnlyWhereNoFileIs) {
     ASSERT_EQ(::chmod(path.c_str(), 0400), 0);
     EXPECT_FALSE(replace_file(path, k_text, WriteMode::keep_existing));
     EXPECT_EQ(test::read_file(path), "size = 512\n");
-    EXPECT_EQ(directory_entries(m_dir.path()), std::vector<std::string>{"config"});
+    EXPECT_EQ(test::directory_entries(m_dir.path()), std::vector<std::string>{"config"});
 }
 
 /// Runs as an unprivileged user while it lives when the test runs as root, who passes every
@@ -171,7 +165,7 @@ TEST_F(ReplaceFileTest, UnwritableDirectoryIsNamedAndTheFileKept) {
     EXPECT_EQ(message, "Cannot write " + path + ": its directory " + dir + " must be writable (" +
                            os_error_text(EACCES) + ")");
     EXPECT_EQ(test::read_file(path), "size = 512\n");
-    EXPECT_EQ(directory_entries(dir), std::vector<std::string>{"config"});
+    EXPECT_EQ(test::directory_entries(dir), std::vector<std::string>{"config"});
 }
 
 struct BadPathCase {
@@ -194,8 +188,8 @@ TEST_P(ReplaceFileBadPathTest, FailsWithTheSystemErrorAndCreatesNothing) {
     } catch (const SystemError& e) {
         EXPECT_EQ(e.code(), GetParam().error);
     }
-    EXPECT_EQ(directory_entries(dir.path()), (std::vector<std::string>{"plain", "sub"}));
-    EXPECT_TRUE(directory_entries(dir.file("sub")).empty());
+    EXPECT_EQ(test::directory_entries(dir.path()), (std::vector<std::string>{"plain", "sub"}));
+    EXPECT_TRUE(test::directory_entries(dir.file("sub")).empty());
     EXPECT_EQ(test::read_file(dir.file("plain")), "x");
 }
 
@@ -224,7 +218,7 @@ TEST(ReplaceFile, WritesThroughPipesInsteadOfReplacingThem) {
     struct stat st {};
     ASSERT_EQ(::lstat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"fifo"});
+    EXPECT_EQ(test::directory_entries(dir.path()), std::vector<std::string>{"fifo"});
 }
 
 } // namespace
