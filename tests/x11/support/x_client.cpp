@@ -201,6 +201,46 @@ void XClient::click(std::int16_t x, std::int16_t y, std::uint8_t button) {
     sync();
 }
 
+bool XClient::alt_drag(std::int16_t from_x, std::int16_t from_y, std::int16_t to_x,
+                       std::int16_t to_y) {
+    constexpr xcb_keysym_t k_alt_l = 0xffe9;
+    const xcb_setup_t* setup = xcb_get_setup(m_c);
+    const std::uint8_t first = setup->min_keycode;
+    const std::uint8_t count = static_cast<std::uint8_t>(setup->max_keycode - first + 1);
+    std::unique_ptr<xcb_get_keyboard_mapping_reply_t, decltype(&std::free)> mapping(
+        xcb_get_keyboard_mapping_reply(m_c, xcb_get_keyboard_mapping(m_c, first, count), nullptr),
+        &std::free);
+    if (!mapping) return false;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    const int per_code = mapping->keysyms_per_keycode;
+    std::uint8_t alt = 0;
+    for (int i = 0; i < count * per_code && alt == 0; ++i)
+        if (syms[i] == k_alt_l) alt = static_cast<std::uint8_t>(first + i / per_code);
+    if (alt == 0) return false;
+
+    const auto move_to = [&](int x, int y) {
+        xcb_test_fake_input(m_c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, m_root,
+                            static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), 0);
+        sync();
+    };
+    move_to(from_x, from_y);
+    xcb_test_fake_input(m_c, XCB_KEY_PRESS, alt, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(m_c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    sync();
+    // The manager follows a drag only through motion it sees, so the pointer travels in steps.
+    constexpr int k_steps = 20;
+    for (int step = 1; step <= k_steps; ++step) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        move_to(from_x + (to_x - from_x) * step / k_steps,
+                from_y + (to_y - from_y) * step / k_steps);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    xcb_test_fake_input(m_c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(m_c, XCB_KEY_RELEASE, alt, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    sync();
+    return true;
+}
+
 void XClient::sync() {
     std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
 }

@@ -81,6 +81,9 @@ class XClient {
     void destroy_window(xcb_window_t window);
     /// Moves the pointer to root coordinates (x, y), presses and releases button (XTEST).
     void click(std::int16_t x, std::int16_t y, std::uint8_t button);
+    /// Holds Alt_L and drags with button 1 from one root point to another in small steps, as a
+    /// user moves a dock app's tile (XTEST). False when no key of the keyboard maps to Alt_L.
+    bool alt_drag(std::int16_t from_x, std::int16_t from_y, std::int16_t to_x, std::int16_t to_y);
     /// Waits until the server has handled every request sent so far.
     void sync();
 

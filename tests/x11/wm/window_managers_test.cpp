@@ -43,6 +43,8 @@ struct WmCase {
     /// AfterStep's Wharf starts glyphRain itself; the others leave it to the test.
     bool starts_glyphrain;
     std::vector<std::uint8_t> buttons; // the buttons whose click commands must run
+    /// Window Maker: Alt-drag the application tile into the Dock before checking frames there.
+    bool drag_to_dock = false;
 };
 
 void PrintTo(const WmCase& c, std::ostream* os) {
@@ -211,6 +213,25 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
         },
         k_wait_ms));
 
+    if (c.drag_to_dock) {
+        // Pressed on the 4-pixel frame, the drag reaches the manager rather than our input
+        // window. The stock Dock holds two tiles at the top right; the third place is free.
+        const auto [tx, ty] = x.root_position(shown);
+        const int screen_width = x.geometry(x.root()).width;
+        ASSERT_TRUE(x.alt_drag(static_cast<std::int16_t>(tx + 1), static_cast<std::int16_t>(ty + 1),
+                               static_cast<std::int16_t>(screen_width - k_size / 2),
+                               static_cast<std::int16_t>(2 * k_size + k_size / 2)))
+            << "no key maps to Alt_L";
+        ASSERT_TRUE(test::eventually(
+            [&] {
+                const auto [dx, dy] = x.root_position(shown);
+                return dx == screen_width - k_size && dy == 2 * k_size &&
+                       x.attributes(shown).map_state == XCB_MAP_STATE_VIEWABLE;
+            },
+            k_wait_ms))
+            << "not docked: " << describe(x, shown);
+    }
+
     const auto read = [&] { return x.image(shown, 0, 0, k_size, k_size); };
     std::vector<std::uint32_t> first = read();
     ASSERT_FALSE(first.empty());
@@ -235,6 +256,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WmCase{"fluxbox", "fluxbox", {}, prepare_nothing, false, {1, 2, 3}},
         WmCase{"wmaker", "wmaker", {"--no-autolaunch"}, prepare_wmaker, false, {1, 2, 3}},
+        WmCase{
+            "wmaker_dock", "wmaker", {"--no-autolaunch"}, prepare_wmaker, false, {1, 2, 3}, true},
         WmCase{"openbox", "openbox", {}, prepare_openbox, false, {1, 2, 3}},
         WmCase{"blackbox", "blackbox", {}, prepare_nothing, false, {1, 2, 3}},
         WmCase{"pekwm", "pekwm", {}, prepare_nothing, false, {1, 2, 3}},
