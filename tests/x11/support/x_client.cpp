@@ -2,24 +2,27 @@
 // The second connection of X tests, over plain libxcb and the XTEST extension.
 #include "support/x_client.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <poll.h>
 #include <stdexcept>
 #include <thread>
+
+#include <xcb/xcbext.h>
 
 #include "support/fake_click.hpp"
 
 namespace glyphrain::test {
 namespace {
 
-struct Free {
-    void operator()(void* p) const noexcept { std::free(p); }
-};
-template <class T> using Reply = std::unique_ptr<T, Free>;
-
 constexpr char k_dock_class[] = "glyphrain\0glyphRain"; // with its final NUL: 20 bytes
+
+// A window manager that grabs the server and never lets go would otherwise stall the test until
+// CTest kills it, with no word of where.
+constexpr int k_reply_timeout_ms = 15000;
 
 } // namespace
 
@@ -40,6 +43,10 @@ XClient::XClient(const std::string& display) {
     for (int i = 0; i < screen; ++i)
         xcb_screen_next(&it);
     m_root = it.data->root;
+    // The test plays the user, whose mouse no server grab holds back: a manager that grabs the
+    // server in the middle of a drag (Window Maker does, now and then) and waits for the release
+    // would otherwise wait for ever for a fake one.
+    xcb_test_grab_control(m_c, 1);
 }
 
 XClient::~XClient() {
@@ -51,17 +58,17 @@ std::uint32_t XClient::max_request_bytes() {
 }
 
 xcb_atom_t XClient::atom(const std::string& name, bool create) {
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        m_c,
-        xcb_intern_atom(m_c, create ? 0 : 1, static_cast<std::uint16_t>(name.size()), name.c_str()),
-        nullptr));
+    auto reply = await<xcb_intern_atom_reply_t>(
+        xcb_intern_atom(m_c, create ? 0 : 1, static_cast<std::uint16_t>(name.size()), name.c_str())
+            .sequence,
+        "InternAtom");
     return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
 std::optional<Property> XClient::property(xcb_window_t window, xcb_atom_t name) {
-    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        m_c, xcb_get_property(m_c, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 20),
-        nullptr));
+    auto reply = await<xcb_get_property_reply_t>(
+        xcb_get_property(m_c, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 20).sequence,
+        "GetProperty");
     if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
     Property p;
     p.type = reply->type;
@@ -72,15 +79,14 @@ std::optional<Property> XClient::property(xcb_window_t window, xcb_atom_t name) 
 }
 
 Geometry XClient::geometry(xcb_window_t window) {
-    Reply<xcb_get_geometry_reply_t> reply(
-        xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, window), nullptr));
+    auto reply =
+        await<xcb_get_geometry_reply_t>(xcb_get_geometry(m_c, window).sequence, "GetGeometry");
     if (!reply) return {};
     return {reply->x, reply->y, reply->width, reply->height};
 }
 
 Tree XClient::tree(xcb_window_t window) {
-    Reply<xcb_query_tree_reply_t> reply(
-        xcb_query_tree_reply(m_c, xcb_query_tree(m_c, window), nullptr));
+    auto reply = await<xcb_query_tree_reply_t>(xcb_query_tree(m_c, window).sequence, "QueryTree");
     if (!reply) return {};
     Tree t;
     t.parent = reply->parent;
@@ -90,8 +96,8 @@ Tree XClient::tree(xcb_window_t window) {
 }
 
 Attributes XClient::attributes(xcb_window_t window) {
-    Reply<xcb_get_window_attributes_reply_t> reply(
-        xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, window), nullptr));
+    auto reply = await<xcb_get_window_attributes_reply_t>(
+        xcb_get_window_attributes(m_c, window).sequence, "GetWindowAttributes");
     if (!reply) return {};
     return {reply->_class, reply->map_state, reply->all_event_masks};
 }
@@ -122,9 +128,10 @@ std::optional<xcb_window_t> XClient::wait_for_dock_window(int timeout_ms) {
 
 std::vector<std::uint32_t> XClient::image(xcb_window_t window, std::int16_t x, std::int16_t y,
                                           std::uint16_t width, std::uint16_t height) {
-    Reply<xcb_get_image_reply_t> reply(xcb_get_image_reply(
-        m_c, xcb_get_image(m_c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, x, y, width, height, 0xffffffff),
-        nullptr));
+    auto reply = await<xcb_get_image_reply_t>(
+        xcb_get_image(m_c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, x, y, width, height, 0xffffffff)
+            .sequence,
+        "GetImage");
     if (!reply) return {};
     const std::size_t count = std::size_t{width} * height;
     if (static_cast<std::size_t>(xcb_get_image_data_length(reply.get())) < count * 4) return {};
@@ -141,8 +148,8 @@ std::vector<std::uint32_t> XClient::image(xcb_window_t window, std::int16_t x, s
 }
 
 std::pair<int, int> XClient::root_position(xcb_window_t window) {
-    Reply<xcb_translate_coordinates_reply_t> reply(xcb_translate_coordinates_reply(
-        m_c, xcb_translate_coordinates(m_c, window, m_root, 0, 0), nullptr));
+    auto reply = await<xcb_translate_coordinates_reply_t>(
+        xcb_translate_coordinates(m_c, window, m_root, 0, 0).sequence, "TranslateCoordinates");
     if (!reply) return {-1, -1};
     return {reply->dst_x, reply->dst_y};
 }
@@ -207,9 +214,8 @@ bool XClient::alt_drag(std::int16_t from_x, std::int16_t from_y, std::int16_t to
     const xcb_setup_t* setup = xcb_get_setup(m_c);
     const std::uint8_t first = setup->min_keycode;
     const std::uint8_t count = static_cast<std::uint8_t>(setup->max_keycode - first + 1);
-    std::unique_ptr<xcb_get_keyboard_mapping_reply_t, decltype(&std::free)> mapping(
-        xcb_get_keyboard_mapping_reply(m_c, xcb_get_keyboard_mapping(m_c, first, count), nullptr),
-        &std::free);
+    auto mapping = await<xcb_get_keyboard_mapping_reply_t>(
+        xcb_get_keyboard_mapping(m_c, first, count).sequence, "GetKeyboardMapping");
     if (!mapping) return false;
     const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
     const int per_code = mapping->keysyms_per_keycode;
@@ -242,7 +248,30 @@ bool XClient::alt_drag(std::int16_t from_x, std::int16_t from_y, std::int16_t to
 }
 
 void XClient::sync() {
-    std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
+    (void)await<xcb_get_input_focus_reply_t>(xcb_get_input_focus(m_c).sequence, "GetInputFocus");
+}
+
+void* XClient::await_reply(unsigned int sequence, const char* request) {
+    xcb_flush(m_c);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(k_reply_timeout_ms);
+    for (;;) {
+        void* reply = nullptr;
+        xcb_generic_error_t* error = nullptr;
+        // Reads what the socket holds before it answers, so a poll on the socket is enough.
+        if (xcb_poll_for_reply(m_c, sequence, &reply, &error)) {
+            std::free(error);
+            return reply;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            throw std::runtime_error(std::string("the X server did not answer ") + request +
+                                     " within 15 s: another client holds it grabbed");
+        pollfd fd{xcb_get_file_descriptor(m_c), POLLIN, 0};
+        ::poll(&fd, 1, static_cast<int>(std::min<long long>(left, 100)));
+    }
 }
 
 } // namespace glyphrain::test

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -88,6 +90,15 @@ class XClient {
     void sync();
 
   private:
+    struct Free {
+        void operator()(void* p) const noexcept { std::free(p); }
+    };
+    /// The reply to request `sequence` (null on an X error); throws when none comes in time.
+    void* await_reply(unsigned int sequence, const char* request);
+    template <class R> std::unique_ptr<R, Free> await(unsigned int sequence, const char* request) {
+        return std::unique_ptr<R, Free>(static_cast<R*>(await_reply(sequence, request)));
+    }
+
     xcb_connection_t* m_c = nullptr;
     xcb_window_t m_root = 0;
 };
