@@ -292,18 +292,13 @@ int frame_segments_mapped(pid_t pid) {
     return n;
 }
 
-/// SysV segments still in the system that pid created.
-int sysv_segments_created_by(pid_t pid) {
-    std::ifstream table("/proc/sysvipc/shm");
-    std::string line;
-    std::getline(table, line); // the header
-    int n = 0;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        long key = 0, id = 0, perms = 0, size = 0, creator = 0;
-        if (fields >> key >> id >> perms >> size >> creator && creator == pid) ++n;
-    }
-    return n;
+/// SysV segments that pid created and that were not there before: pid numbers are reused, and
+/// other programs (AfterStep's modules) leave segments behind.
+int sysv_segments_created_by(pid_t pid, const std::vector<test::SysvSegment>& before) {
+    return static_cast<int>(std::ranges::count_if(test::sysv_segments(), [&](const auto& s) {
+        return s.creator == pid &&
+               std::ranges::none_of(before, [&](const auto& b) { return b.id == s.id; });
+    }));
 }
 
 class RunModeSharedMemory : public ::testing::TestWithParam<SharedMemoryCase> {};
@@ -317,6 +312,7 @@ TEST_P(RunModeSharedMemory, FramesShowAndNothingOutlivesAKill) {
     TempDir home;
     auto env = test::app_env((c.tcp ? "localhost" : "") + server.display(), home.path());
     if (c.no_shm) env["GLYPHRAIN_NO_SHM"] = "1";
+    const std::vector<test::SysvSegment> segments_before = test::sysv_segments();
     BackgroundProcess app(test::glyphrain_binary(),
                           {"--size", std::to_string(c.size), "--speed", "20"}, env, home.path());
     ASSERT_TRUE(app.wait_for_err("glyphRain: running (", k_start_timeout_ms)) << app.err();
@@ -343,7 +339,7 @@ TEST_P(RunModeSharedMemory, FramesShowAndNothingOutlivesAKill) {
     ::kill(pid, SIGKILL);
     EXPECT_EQ(app.wait_exit(k_exit_timeout_ms), 128 + SIGKILL);
     EXPECT_TRUE(test::eventually([&] { return frame_segments_mapped(server.pid()) == 0; }, 5000));
-    EXPECT_EQ(sysv_segments_created_by(pid), 0);
+    EXPECT_EQ(sysv_segments_created_by(pid, segments_before), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

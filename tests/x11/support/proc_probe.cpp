@@ -83,6 +83,38 @@ std::vector<std::string> open_descriptors(pid_t pid) {
     return out;
 }
 
+std::vector<SysvSegment> sysv_segments() {
+    std::vector<SysvSegment> out;
+    std::ifstream table("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(table, line); // the header
+    while (std::getline(table, line)) {
+        // key shmid perms size cpid lpid nattch ...
+        std::istringstream fields(line);
+        long key = 0, id = 0, perms = 0, size = 0, creator = 0, last = 0, attached = 0;
+        if (fields >> key >> id >> perms >> size >> creator >> last >> attached)
+            out.push_back({static_cast<int>(id), static_cast<pid_t>(creator), attached});
+    }
+    return out;
+}
+
+std::vector<pid_t> processes_on_display(const std::string& display) {
+    std::vector<pid_t> out;
+    const std::string wanted = "DISPLAY=" + display;
+    DirHandle dir(::opendir("/proc"));
+    if (!dir) return out;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (!all_digits(entry->d_name)) continue;
+        std::ifstream environ(std::string("/proc/") + entry->d_name + "/environ");
+        for (std::string var; std::getline(environ, var, '\0');)
+            if (var == wanted) {
+                out.push_back(static_cast<pid_t>(std::stol(entry->d_name)));
+                break;
+            }
+    }
+    return out;
+}
+
 SubreaperScope::SubreaperScope() {
     ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
 }

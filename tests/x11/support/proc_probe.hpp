@@ -28,6 +28,19 @@ std::vector<pid_t> zombie_children_of(pid_t pid);
 /// The open descriptors of pid as sorted "N -> target" lines.
 std::vector<std::string> open_descriptors(pid_t pid);
 
+/// One SysV shared-memory segment as /proc/sysvipc/shm lists it.
+struct SysvSegment {
+    int id = 0;
+    pid_t creator = 0;
+    long attached = 0;
+};
+
+/// Every SysV shared-memory segment in the system.
+std::vector<SysvSegment> sysv_segments();
+
+/// The processes (readable by this one) whose environment sets DISPLAY to display.
+std::vector<pid_t> processes_on_display(const std::string& display);
+
 /// Makes this process the subreaper of its orphaned descendants while the scope lives, so a
 /// daemon started by a test is reparented to the test and can be reaped by it.
 class SubreaperScope {

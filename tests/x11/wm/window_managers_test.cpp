@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // glyphRain under the real window managers that hold dock apps, each set up as the README's
 // recipe says: docked at full size, animating, and clickable there.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <sys/shm.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -110,6 +112,36 @@ void stop_foreign_process(pid_t pid) {
     if (!test::eventually([&] { return ::kill(pid, 0) != 0; }, 3000)) ::kill(pid, SIGKILL);
 }
 
+/// Removes, at the end of a test, the SysV segments that processes of the test created and left
+/// behind: AfterStep's modules do when their server goes, and each run would add ten more.
+class LeftSegmentsRemover {
+  public:
+    LeftSegmentsRemover() : m_before(test::sysv_segments()) {}
+    ~LeftSegmentsRemover() {
+        const auto left = [&] {
+            std::vector<test::SysvSegment> out;
+            for (const test::SysvSegment& s : test::sysv_segments())
+                if (std::ranges::none_of(m_before, [&](const auto& b) { return b.id == s.id; }))
+                    out.push_back(s);
+            return out;
+        };
+        // The modules end on their own once the server is gone.
+        (void)test::eventually(
+            [&] {
+                return std::ranges::none_of(
+                    left(), [](const auto& s) { return ::kill(s.creator, 0) == 0; });
+            },
+            3000);
+        for (const test::SysvSegment& s : left())
+            if (s.attached == 0 && ::kill(s.creator, 0) != 0) ::shmctl(s.id, IPC_RMID, nullptr);
+    }
+    LeftSegmentsRemover(const LeftSegmentsRemover&) = delete;
+    LeftSegmentsRemover& operator=(const LeftSegmentsRemover&) = delete;
+
+  private:
+    std::vector<test::SysvSegment> m_before;
+};
+
 /// Where a window is and whether it shows, for failure messages.
 std::string describe(XClient& x, xcb_window_t w) {
     const auto [rx, ry] = x.root_position(w);
@@ -124,6 +156,7 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
     const WmCase& c = GetParam();
     if (!on_path(c.program)) GTEST_SKIP() << c.program << " is not installed";
 
+    const LeftSegmentsRemover remove_left_segments; // after the server has gone
     XvfbServer server;
     XClient x(server.display());
     TempDir home;
