@@ -3,7 +3,9 @@
 // signals neither shorten nor stretch it, and a late pass is simply followed by the next one.
 #include "main_loop.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <poll.h>
 
 #include "system/print.hpp"
 
@@ -24,10 +26,28 @@ void sleep_until(const timespec& deadline) noexcept {
     }
 }
 
+void wait_until(const timespec& deadline, int fd) noexcept {
+    const timespec now = monotonic_now();
+    long long left = (deadline.tv_sec - now.tv_sec) * k_ns_per_s + (deadline.tv_nsec - now.tv_nsec);
+    if (left <= 0) return;
+    const timespec timeout{static_cast<time_t>(left / k_ns_per_s),
+                           static_cast<long>(left % k_ns_per_s)};
+    pollfd readable{fd, POLLIN, 0};
+    // Any way it ends is fine: the caller reads the clock and the events again.
+    (void)::ppoll(&readable, 1, &timeout, nullptr);
+}
+
+/// Whole intervals from start to end (none when end is earlier).
+std::uint64_t intervals_between(const timespec& start, const timespec& end,
+                                std::uint64_t interval_ms) noexcept {
+    const long long ns = (end.tv_sec - start.tv_sec) * k_ns_per_s + (end.tv_nsec - start.tv_nsec);
+    return ns <= 0 ? 0 : static_cast<std::uint64_t>(ns) / (interval_ms * 1'000'000);
+}
+
 } // namespace
 
 LoopClock monotonic_clock() noexcept {
-    return {monotonic_now, sleep_until};
+    return {monotonic_now, sleep_until, wait_until};
 }
 
 timespec frame_interval(std::uint64_t speed_ms) noexcept {
@@ -49,7 +69,11 @@ timespec deadline_after(const timespec& start, const timespec& interval) noexcep
 }
 
 int run_main_loop(const LoopState& state, LoopHooks& hooks, const LoopClock& clock) {
-    const timespec interval = frame_interval(state.settings.speed);
+    const std::uint64_t speed = std::max<std::uint64_t>(state.settings.speed, 1);
+    const timespec interval = frame_interval(speed);
+    const std::uint64_t hidden_batch = std::max<std::uint64_t>(k_hidden_wake_ms / speed, 1);
+    const timespec hidden_wait = frame_interval(speed * hidden_batch);
+    std::uint64_t hidden_passes = 0;
     for (;;) {
         const timespec frame_start = clock.now();
 
@@ -74,6 +98,18 @@ int run_main_loop(const LoopState& state, LoopHooks& hooks, const LoopClock& clo
         // The rain keeps falling while nothing is shown, so it goes on where it would have been.
         state.rain.step_rain(state.settings.density);
         const auto targets = state.window.viewable_windows();
+        hidden_passes = targets.empty() ? hidden_passes + 1 : 0;
+        if (hidden_passes > hidden_batch) {
+            // Hidden for a while: one wake-up per batch of frames costs next to nothing, and an
+            // event (shown again, a close) or a signal (reload) still ends the wait at once.
+            clock.wait_until(deadline_after(frame_start, hidden_wait), state.window.event_fd());
+            const std::uint64_t due = intervals_between(frame_start, clock.now(), speed);
+            if (due == 0) clock.sleep_until(deadline_after(frame_start, interval));
+            // The next pass makes the last of them.
+            for (std::uint64_t i = 1; i < due; ++i)
+                state.rain.step_rain(state.settings.density);
+            continue;
+        }
         if (!targets.empty()) {
             // Large windows compose straight into memory shared with the server; while it still
             // reads both segments this frame is skipped, never waited for.

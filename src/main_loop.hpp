@@ -34,19 +34,27 @@ struct LoopState {
 };
 
 /// The loop's time: a monotonic clock and a sleep until an absolute point on it, which returns at
-/// once for a point already past. Tests put a clock of their own here.
+/// once for a point already past; wait_until also returns early when fd turns readable or a
+/// signal arrives. Tests put a clock of their own here.
 struct LoopClock {
     timespec (*now)() noexcept;
     void (*sleep_until)(const timespec& deadline) noexcept;
+    void (*wait_until)(const timespec& deadline, int fd) noexcept;
 };
 
-/// CLOCK_MONOTONIC, and clock_nanosleep on it resumed after every signal.
+/// CLOCK_MONOTONIC: clock_nanosleep on it resumed after every signal, and ppoll for the wait.
 LoopClock monotonic_clock() noexcept;
+
+/// How long nothing may show before the loop wakes only this often, making the steps that fell
+/// due in between all at once.
+inline constexpr std::uint64_t k_hidden_wake_ms = 1000;
 
 /// Runs passes until a close request (prints "glyphRain: exiting" unless quiet) or a destroyed
 /// window; returns the exit status 0. Connection errors are thrown. The frame interval is the
 /// speed at entry; later changes of settings.speed do not affect it. Each pass sleeps until one
 /// interval after its own start, so a slow pass shortens the sleep and an overrun skips it.
+/// Once nothing has shown for k_hidden_wake_ms, a pass waits that long (or until an event or a
+/// signal) and then makes the steps that fell due meanwhile, so the rain is where it would be.
 int run_main_loop(const LoopState& state, LoopHooks& hooks,
                   const LoopClock& clock = monotonic_clock());
 

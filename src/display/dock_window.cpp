@@ -332,6 +332,10 @@ void DockWindow::present_frame(std::span<const std::uint8_t> pixels) {
     flush();
 }
 
+int DockWindow::event_fd() const noexcept {
+    return xcb_get_file_descriptor(m_connection.get());
+}
+
 DockEvent DockWindow::poll_event() {
     xcb_connection_t* c = m_connection.get();
     XcbPtr<xcb_generic_event_t> event(xcb_poll_for_event(c));

@@ -103,6 +103,10 @@ class DockWindow {
     /// Map, unmap and visibility events update viewable_windows().
     DockEvent poll_event();
 
+    /// The connection's socket, readable when the server has sent something: once poll_event has
+    /// returned none, a wait on it ends at the next event.
+    int event_fd() const noexcept;
+
     /// The windows that are mapped and not fully obscured, as last reported by the events read:
     /// none, either or both. Nothing is drawn while it is empty.
     std::span<const std::uint32_t> viewable_windows() const noexcept {

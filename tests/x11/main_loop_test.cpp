@@ -123,11 +123,19 @@ struct FakeClock {
     static timespec now() noexcept {
         return {static_cast<time_t>(now_ms / 1000), (now_ms % 1000) * 1'000'000};
     }
+    static inline std::vector<long long> waits_until_ms;
     static void sleep_until(const timespec& deadline) noexcept {
         const long long ms = deadline.tv_sec * 1000LL + deadline.tv_nsec / 1'000'000;
         if (sleeps_until_ms.size() < sleeps_until_ms.capacity()) sleeps_until_ms.push_back(ms);
         now_ms = std::max(now_ms, ms);
     }
+    /// Never woken early: no event reaches a fake clock.
+    static void wait_until(const timespec& deadline, int) noexcept {
+        const long long ms = deadline.tv_sec * 1000LL + deadline.tv_nsec / 1'000'000;
+        if (waits_until_ms.size() < waits_until_ms.capacity()) waits_until_ms.push_back(ms);
+        now_ms = std::max(now_ms, ms);
+    }
+    static LoopClock clock() { return {now, sleep_until, wait_until}; }
 };
 
 TEST(MainLoop, EachPassSleepsUntilOneIntervalAfterItsStart) {
@@ -141,11 +149,38 @@ TEST(MainLoop, EachPassSleepsUntilOneIntervalAfterItsStart) {
         if (pass < static_cast<int>(pass_ms.size())) FakeClock::now_ms += pass_ms[pass];
         if (pass == 4) f.close();
     });
-    EXPECT_EQ(f.run(hooks, {FakeClock::now, FakeClock::sleep_until}), 0);
+    EXPECT_EQ(f.run(hooks, FakeClock::clock()), 0);
     ASSERT_GE(FakeClock::sleeps_until_ms.size(), 4u);
     EXPECT_EQ(std::vector<long long>(FakeClock::sleeps_until_ms.begin(),
                                      FakeClock::sleeps_until_ms.begin() + 4),
               (std::vector<long long>{100'080, 100'160, 100'240, 100'335}));
+}
+
+// Hidden for a while, the loop wakes once a second, and the rain has made one step per interval
+// all the same.
+TEST(MainLoop, HiddenLoopWakesOnceASecondAndKeepsItsSteps) {
+    LoopFixture f;
+    f.settings.speed = 100;
+    f.settings.quiet = true;
+    FakeClock::waits_until_ms.clear();
+    FakeClock::waits_until_ms.reserve(8);
+    const long long start_ms = FakeClock::now_ms;
+    ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
+        if (pass == 0) f.x.set_mapped(f.window->window(), false);
+        if (FakeClock::waits_until_ms.size() == 3) f.close();
+    });
+    EXPECT_EQ(f.run(hooks, FakeClock::clock()), 0);
+    ASSERT_GE(FakeClock::waits_until_ms.size(), 3u);
+    for (std::size_t i = 1; i < FakeClock::waits_until_ms.size(); ++i)
+        EXPECT_EQ(FakeClock::waits_until_ms[i] - FakeClock::waits_until_ms[i - 1], 1000);
+    // Passes take no time here, so every interval up to the closing pass made one step.
+    const long long steps = (FakeClock::now_ms - start_ms) / 100;
+    EXPECT_GT(steps, hooks.passes);
+    RainState reference{8, 8, k_glyph_count, 42};
+    for (long long i = 0; i < steps; ++i)
+        reference.step_rain(f.settings.density);
+    EXPECT_EQ(f.rain.grid(), reference.grid());
+    EXPECT_EQ(f.rain.rng().next_u64(), reference.rng().next_u64());
 }
 
 TEST(MainLoop, DestroyedWindowEndsSilently) {
