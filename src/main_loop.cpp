@@ -26,9 +26,13 @@ void sleep_until(const timespec& deadline) noexcept {
     }
 }
 
+/// Nanoseconds from one point of the clock to another; negative when to is earlier.
+long long ns_between(const timespec& from, const timespec& to) noexcept {
+    return (to.tv_sec - from.tv_sec) * k_ns_per_s + (to.tv_nsec - from.tv_nsec);
+}
+
 void wait_until(const timespec& deadline, int fd) noexcept {
-    const timespec now = monotonic_now();
-    long long left = (deadline.tv_sec - now.tv_sec) * k_ns_per_s + (deadline.tv_nsec - now.tv_nsec);
+    const long long left = ns_between(monotonic_now(), deadline);
     if (left <= 0) return;
     const timespec timeout{static_cast<time_t>(left / k_ns_per_s),
                            static_cast<long>(left % k_ns_per_s)};
@@ -40,7 +44,7 @@ void wait_until(const timespec& deadline, int fd) noexcept {
 /// Whole intervals from start to end (none when end is earlier).
 std::uint64_t intervals_between(const timespec& start, const timespec& end,
                                 std::uint64_t interval_ms) noexcept {
-    const long long ns = (end.tv_sec - start.tv_sec) * k_ns_per_s + (end.tv_nsec - start.tv_nsec);
+    const long long ns = ns_between(start, end);
     return ns <= 0 ? 0 : static_cast<std::uint64_t>(ns) / (interval_ms * 1'000'000);
 }
 
