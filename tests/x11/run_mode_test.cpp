@@ -37,13 +37,46 @@ using test::XvfbServer;
 constexpr int k_start_timeout_ms = 30000;
 constexpr int k_exit_timeout_ms = 10000;
 
+/// How the program is named when started.
+enum class Launch {
+    absolute, // its absolute path
+    relative, // a path relative to the current directory
+    bare,     // its name alone, found on PATH
+};
+
+std::string program_name(Launch launch) {
+    const std::filesystem::path binary = test::glyphrain_binary();
+    switch (launch) {
+    case Launch::relative:
+        return (std::filesystem::path(".") /
+                std::filesystem::relative(binary, std::filesystem::current_path()))
+            .string();
+    case Launch::bare:
+        return binary.filename().string();
+    case Launch::absolute:
+        break;
+    }
+    return binary.string();
+}
+
+std::map<std::string, std::optional<std::string>>
+launch_env(Launch launch, const XvfbServer& server, const TempDir& home) {
+    auto env = test::app_env(server.display(), home.path());
+    if (launch == Launch::bare) {
+        const char* path = std::getenv("PATH");
+        env["PATH"] = std::filesystem::path(test::glyphrain_binary()).parent_path().string() + ":" +
+                      (path ? path : "/usr/bin:/bin");
+    }
+    return env;
+}
+
 /// glyphRain running on server with a temporary home; stopped by pid when it goes.
 struct App {
     TempDir home;
     BackgroundProcess process;
-    App(const XvfbServer& server, const std::vector<std::string>& args)
-        : process(test::glyphrain_binary(), args, test::app_env(server.display(), home.path()),
-                  home.path()) {}
+    App(const XvfbServer& server, const std::vector<std::string>& args,
+        Launch launch = Launch::absolute)
+        : process(program_name(launch), args, launch_env(launch, server, home), home.path()) {}
     bool wait_running() const {
         return process.wait_for_err("glyphRain: running (", k_start_timeout_ms);
     }
@@ -68,6 +101,7 @@ struct SlitCase {
     std::vector<std::string> args;
     std::optional<std::uint32_t> slit;
     std::string running = "glyphRain: running (96x96, speed 80ms, density 75%)\n";
+    Launch launch = Launch::absolute;
 };
 
 void PrintTo(const SlitCase& c, std::ostream* os) {
@@ -76,14 +110,27 @@ void PrintTo(const SlitCase& c, std::ostream* os) {
 
 class RunModeSlit : public ::testing::TestWithParam<SlitCase> {};
 
-TEST_P(RunModeSlit, RunningLineAndSlitProperty) {
+TEST_P(RunModeSlit, RunningLineSlitAndCommand) {
+    const SlitCase& c = GetParam();
     XvfbServer server;
     XClient x(server.display());
-    App app(server, GetParam().args);
+    App app(server, c.args, c.launch);
     const xcb_window_t w = dock_window_of(x, app);
     ASSERT_NE(w, XCB_NONE);
     EXPECT_NE(app.process.err().find(GetParam().running), std::string::npos) << app.process.err();
     EXPECT_EQ(app.process.out(), "");
+
+    // WM_COMMAND must start the program from any directory: a relative program name becomes the
+    // executable's absolute path, a name found on PATH and an absolute path stay as typed.
+    std::string expected = c.launch == Launch::relative
+                               ? std::filesystem::canonical(test::glyphrain_binary()).string()
+                               : program_name(c.launch);
+    expected.push_back('\0');
+    for (const std::string& arg : c.args)
+        expected.append(arg).push_back('\0');
+    auto command = x.property(w, XCB_ATOM_WM_COMMAND);
+    ASSERT_TRUE(command);
+    EXPECT_EQ(std::string(command->bytes.begin(), command->bytes.end()), expected);
 
     const xcb_atom_t slit_atom = x.atom("_VIREO_SLIT", false);
     if (GetParam().slit) {
@@ -108,7 +155,17 @@ INSTANTIATE_TEST_SUITE_P(
                       SlitCase{"withOptions",
                                {"--size", "200", "--dock", "2", "--speed", "50", "--density", "40"},
                                2,
-                               "glyphRain: running (200x200, speed 50ms, density 40%)\n"}),
+                               "glyphRain: running (200x200, speed 50ms, density 40%)\n"},
+                      SlitCase{"relativeProgram",
+                               {"--dock", "3", "--verbose"},
+                               3,
+                               "glyphRain: running (96x96, speed 80ms, density 75%)\n",
+                               Launch::relative},
+                      SlitCase{"bareProgram",
+                               {"--dock", "1"},
+                               1,
+                               "glyphRain: running (96x96, speed 80ms, density 75%)\n",
+                               Launch::bare}),
     [](const ::testing::TestParamInfo<SlitCase>& p) { return std::string(p.param.name); });
 
 struct Ring {
