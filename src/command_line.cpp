@@ -4,9 +4,34 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <optional>
+#include <string>
+#include <unistd.h>
+
+#include "system/path.hpp"
 
 namespace glyphrain {
 namespace {
+
+/// The running executable's absolute path; nothing when /proc cannot tell, or when the file has
+/// been replaced since (a rebuild), as the path then names the new file only by accident.
+std::optional<std::string> running_executable() {
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer || buffer[0] != '/')
+        return std::nullopt;
+    std::string path(buffer, static_cast<std::size_t>(length));
+    if (path.ends_with(" (deleted)")) return std::nullopt;
+    return path;
+}
+
+/// The current directory; nothing when it cannot be found (removed, or too long).
+std::optional<std::string> current_directory() {
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof buffer) == nullptr || buffer[0] != '/') return std::nullopt;
+    return std::string(buffer);
+}
 
 constexpr std::string_view k_help =
     "glyphRain - Matrix rain dockapp for the Fluxbox slit\n"
@@ -122,6 +147,21 @@ Settings derive_settings(const ArgList& args) {
     Settings settings = load_config(config_path(args));
     apply_command_line(settings, args);
     return settings;
+}
+
+ArgList session_command(const ArgList& args) {
+    ArgList command = args;
+    if (command.empty()) return command;
+    std::string& program = command.front();
+    // Only a relative path depends on the directory the program was started from, which the
+    // next session will not share.
+    if (program.empty() || program.front() == '/' || program.find('/') == std::string::npos)
+        return command;
+    if (std::optional<std::string> executable = running_executable())
+        program = std::move(*executable);
+    else if (std::optional<std::string> directory = current_directory())
+        program = join_path(std::move(*directory), program);
+    return command;
 }
 
 } // namespace glyphrain

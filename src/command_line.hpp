@@ -29,6 +29,13 @@ void apply_command_line(Settings& settings, const ArgList& args);
 /// The number after the first "--dock" when it is an unsigned 32-bit decimal number.
 std::optional<std::uint32_t> dock_slit_from_args(const ArgList& args) noexcept;
 
+/// The arguments as a later session must run them to start this program again (WM_COMMAND): a
+/// program name given as a relative path (it contains a slash but does not start with one)
+/// becomes the absolute path of the running executable, or of the current directory joined with
+/// it when /proc cannot tell; a bare name, found on PATH, and an absolute path stay as typed, and
+/// so do the other arguments.
+ArgList session_command(const ArgList& args);
+
 /// load_config of config_path, then apply_command_line: the one way settings are derived.
 Settings derive_settings(const ArgList& args);
 

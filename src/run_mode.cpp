@@ -60,6 +60,8 @@ class AppHooks final : public LoopHooks {
 
 int run_animation(const ArgList& args) {
     Settings settings = derive_settings(args);
+    // Taken before anything can change the current directory a relative program name needs.
+    const ArgList command = session_command(args);
 
     // Detach before any font or X work, so every later error is reported by the child.
     if (settings.background) detach_to_background(settings);
@@ -68,7 +70,8 @@ int run_animation(const ArgList& args) {
     RainState rain(glyphs.cols, glyphs.rows, k_glyph_count, seed_from_clock());
 
     // size is at most 1024, so it fits the window's 16-bit geometry.
-    DockWindow window(static_cast<std::uint16_t>(settings.size), dock_slit_from_args(args), args);
+    DockWindow window(static_cast<std::uint16_t>(settings.size), dock_slit_from_args(args),
+                      command);
     if (!settings.quiet)
         print_stderr("glyphRain: running ({}x{}, speed {}ms, density {}%)\n", settings.size,
                      settings.size, settings.speed, settings.density);

@@ -4,6 +4,7 @@
 // surface as ignored events.
 #include "display/dock_window.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -110,6 +111,16 @@ std::optional<std::string> visual_check(const VisualFormat& visual, std::uint8_t
                        visual.blue_mask);
 }
 
+std::uint16_t put_image_band_rows(std::size_t max_request_bytes, std::uint16_t size) noexcept {
+    constexpr std::size_t k_header_bytes = 24;
+    const std::size_t row_bytes = std::size_t{size} * 4;
+    const std::size_t room =
+        max_request_bytes > k_header_bytes ? max_request_bytes - k_header_bytes : 0;
+    const std::size_t rows = room / row_bytes;
+    if (rows >= size) return size;
+    return static_cast<std::uint16_t>(rows > 0 ? rows : 1);
+}
+
 std::string describe_connection_error(int code) {
     switch (code) {
     case XCB_CONN_ERROR:
@@ -203,14 +214,23 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
         k_wm_hints_flags, 1, k_withdrawn_state, 0, m_icon_window, 0, 0, 0, m_window};
     change_property_32(c, m_window, k_atom_wm_hints, k_atom_wm_hints, wm_hints);
 
+    // Every request must fit the server's limit: without BIG-REQUESTS that is 262,140 bytes, less
+    // than one frame from 256 px up. Asking enables the extension where the server has it.
+    const std::size_t max_request_bytes = std::size_t{xcb_get_maximum_request_length(c)} * 4;
+    m_band_rows = put_image_band_rows(max_request_bytes, size);
+
     // The command line and host let Window Maker dock it and start it with the session without
-    // asking; each argument ends with a NUL byte.
+    // asking; each argument ends with a NUL byte. A command too long for one request is left out
+    // whole: a shortened one would start something else.
     if (!command.empty()) {
         std::string words;
         for (const std::string& arg : command)
             words.append(arg).push_back('\0');
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_command, k_atom_string, 8,
-                            static_cast<std::uint32_t>(words.size()), words.data());
+        constexpr std::size_t k_change_property_header = 24;
+        if (k_change_property_header + words.size() <= max_request_bytes)
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_command,
+                                k_atom_string, 8, static_cast<std::uint32_t>(words.size()),
+                                words.data());
     }
     char host[256] = {};
     if (::gethostname(host, sizeof host - 1) == 0)
@@ -315,10 +335,16 @@ void DockWindow::send_frame(std::uint32_t window, std::span<const std::uint8_t> 
         m_shm->put(window, m_gc, m_size, m_root_depth, pixels);
         return;
     }
-    // From 256 px up the request exceeds the 16-bit length; libxcb then sends it with the
-    // BIG-REQUESTS length (enabling the extension on the first such frame), still as one request.
-    xcb_put_image(m_connection.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, window, m_gc, m_size, m_size, 0, 0,
-                  0, m_root_depth, static_cast<std::uint32_t>(pixels.size()), pixels.data());
+    // From 256 px up the frame exceeds the 16-bit length; with BIG-REQUESTS libxcb sends it as one
+    // request with the extended length, without it goes in bands of whole rows that fit.
+    const std::size_t row_bytes = std::size_t{m_size} * 4;
+    for (int y = 0; y < m_size; y += m_band_rows) {
+        const auto rows = static_cast<std::uint16_t>(std::min<int>(m_band_rows, m_size - y));
+        xcb_put_image(m_connection.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, window, m_gc, m_size, rows, 0,
+                      static_cast<std::int16_t>(y), 0, m_root_depth,
+                      static_cast<std::uint32_t>(rows * row_bytes),
+                      pixels.data() + static_cast<std::size_t>(y) * row_bytes);
+    }
 }
 
 void DockWindow::flush() {

@@ -56,6 +56,11 @@ struct VisualFormat {
 /// message for any other visual.
 std::optional<std::string> visual_check(const VisualFormat& visual, std::uint8_t root_depth);
 
+/// How many whole rows of a size x size frame one PutImage may carry when the server accepts
+/// requests of at most max_request_bytes: every row when the frame fits in one request, else as
+/// many as fit beside the request's 24-byte header (at least one).
+std::uint16_t put_image_band_rows(std::size_t max_request_bytes, std::uint16_t size) noexcept;
+
 /// A readable description of an xcb connection error code (xcb_connection_has_error).
 std::string describe_connection_error(int code);
 
@@ -68,8 +73,8 @@ class DockWindow {
     /// dock window (size x size, size at least 9), creates the icon window of the same size (left
     /// for the window manager to map) and an input-only child in each; ends with one flush.
     /// slit adds _VIREO_SLIT; command (the program's arguments as started) becomes WM_COMMAND,
-    /// left out when empty. Throws AppError for the pixel format, SystemError for
-    /// connection failures.
+    /// left out when empty or longer than the server accepts in one request. Throws AppError for
+    /// the pixel format, SystemError for connection failures.
     DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
                std::span<const std::string> command = {});
     ~DockWindow();
@@ -84,9 +89,10 @@ class DockWindow {
 
     /// Queues the whole frame (size * size * 4 bytes) for window, the dock or the icon
     /// window (or another window of the root depth): a ShmPutImage when pixels came from
-    /// frame_memory's segments, else one ZPixmap PutImage. Nothing is flushed; errors the server
-    /// reports arrive later as events. Throws std::invalid_argument when the buffer has the wrong
-    /// length.
+    /// frame_memory's segments, else ZPixmap PutImage: one request when the frame fits the
+    /// server's request length, else one per band of whole rows. Nothing is flushed; errors the
+    /// server reports arrive later as events. Throws std::invalid_argument when the buffer has the
+    /// wrong length.
     void send_frame(std::uint32_t window, std::span<const std::uint8_t> pixels);
 
     /// Sends everything queued; throws SystemError when the connection has failed.
@@ -141,6 +147,7 @@ class DockWindow {
     std::unique_ptr<xcb_connection_t, ConnectionDeleter> m_connection;
     std::unique_ptr<ShmFrames> m_shm; // declared after the connection, so it goes first
     std::uint16_t m_size = 0;
+    std::uint16_t m_band_rows = 0; // rows per PutImage
     std::uint32_t m_window = 0;
     std::uint32_t m_gc = 0;
     std::uint32_t m_input_window = 0;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Shared frame memory over libxcb-shm: a sealed memfd passed by descriptor where the server
-// speaks MIT-SHM 1.2, else a SysV segment marked for removal as soon as the server holds it.
+// speaks MIT-SHM 1.2, else a SysV segment marked for removal before the server is told its id.
 #include "display/shm_frames.hpp"
 
 #include <cstdlib>
@@ -20,7 +20,7 @@
 namespace glyphrain {
 namespace {
 
-constexpr std::size_t k_no_segment = 2;
+constexpr std::size_t k_no_segment = SegmentTurns::k_count;
 
 // Replies and errors come from malloc inside libxcb and go back with free.
 struct FreeDeleter {
@@ -56,22 +56,45 @@ std::optional<ShmSegment> attach_memfd(xcb_connection_t* c, std::uint32_t id, st
 }
 
 std::optional<ShmSegment> attach_sysv(xcb_connection_t* c, std::uint32_t id, std::size_t size) {
-    const int shmid = ::shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-    if (shmid < 0) return std::nullopt;
-    void* memory = ::shmat(shmid, nullptr, 0);
-    if (memory == reinterpret_cast<void*>(-1)) {
-        ::shmctl(shmid, IPC_RMID, nullptr);
+    const std::optional<SysvMapping> mapping = map_sysv_segment(size);
+    if (!mapping) return std::nullopt;
+    ShmSegment segment(ShmSegment::Kind::sysv, mapping->memory, size, id);
+    if (!attach_accepted(
+            c, xcb_shm_attach_checked(c, id, static_cast<std::uint32_t>(mapping->shmid), 1)))
         return std::nullopt;
-    }
-    ShmSegment segment(ShmSegment::Kind::sysv, memory, size, id);
-    const bool accepted = attach_accepted(c, xcb_shm_attach_checked(c, id, shmid, 1));
-    // Marked for removal at once: the segment then goes with its last attachment, SIGKILL or not.
-    ::shmctl(shmid, IPC_RMID, nullptr);
-    if (!accepted) return std::nullopt;
     return segment;
 }
 
 } // namespace
+
+std::optional<SysvMapping> map_sysv_segment(std::size_t size) noexcept {
+    const int shmid = ::shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+    if (shmid < 0) return std::nullopt;
+    void* memory = ::shmat(shmid, nullptr, 0);
+    // Marked at once, before anyone else is told its id: from here on a kill cannot leave it
+    // behind, as it goes with its last attachment.
+    ::shmctl(shmid, IPC_RMID, nullptr);
+    if (memory == reinterpret_cast<void*>(-1)) return std::nullopt;
+    return SysvMapping{shmid, memory};
+}
+
+std::optional<std::size_t> SegmentTurns::acquire() noexcept {
+    for (std::size_t k = 0; k < k_count; ++k) {
+        const std::size_t i = (m_next + k) % k_count;
+        if (m_pending[i] != 0) continue;
+        m_next = (i + 1) % k_count;
+        return i;
+    }
+    return std::nullopt;
+}
+
+void SegmentTurns::sent(std::size_t i) noexcept {
+    if (i < k_count) ++m_pending[i];
+}
+
+void SegmentTurns::completed(std::size_t i) noexcept {
+    if (i < k_count && m_pending[i] > 0) --m_pending[i];
+}
 
 ShmSegment& ShmSegment::operator=(ShmSegment&& other) noexcept {
     if (this != &other) {
@@ -107,7 +130,7 @@ std::unique_ptr<ShmFrames> ShmFrames::open(xcb_connection_t* c, std::size_t fram
     };
     if (!at_least(1, 1)) return nullptr;
 
-    std::array<ShmSegment, 2> segments;
+    std::array<ShmSegment, SegmentTurns::k_count> segments;
     for (ShmSegment& segment : segments) {
         const std::uint32_t id = xcb_generate_id(c);
         if (id == UINT32_MAX) return nullptr;
@@ -126,20 +149,15 @@ std::unique_ptr<ShmFrames> ShmFrames::open(xcb_connection_t* c, std::size_t fram
                                        extension->first_event);
 }
 
-ShmFrames::ShmFrames(xcb_connection_t* c, std::array<ShmSegment, 2> segments,
+ShmFrames::ShmFrames(xcb_connection_t* c, std::array<ShmSegment, SegmentTurns::k_count> segments,
                      std::uint8_t major_opcode, std::uint8_t first_event) noexcept
     : m_connection(c), m_segments(std::move(segments)), m_major_opcode(major_opcode),
       m_first_event(first_event) {}
 
 std::span<std::uint8_t> ShmFrames::acquire() noexcept {
     if (m_failed) return {};
-    for (std::size_t k = 0; k < m_segments.size(); ++k) {
-        const std::size_t i = (m_next + k) % m_segments.size();
-        if (m_pending[i] != 0) continue;
-        m_next = (i + 1) % m_segments.size();
-        return m_segments[i].bytes();
-    }
-    return {};
+    const std::optional<std::size_t> i = m_turns.acquire();
+    return i ? m_segments[*i].bytes() : std::span<std::uint8_t>{};
 }
 
 bool ShmFrames::owns(std::span<const std::uint8_t> pixels) const noexcept {
@@ -155,7 +173,7 @@ void ShmFrames::put(std::uint32_t drawable, std::uint32_t gc, std::uint16_t size
         // Each request brings its own completion, so a frame shown in two windows is counted twice.
         xcb_shm_put_image(m_connection, drawable, gc, size, size, 0, 0, size, size, 0, 0, depth,
                           XCB_IMAGE_FORMAT_Z_PIXMAP, 1, m_segments[i].id(), 0);
-        ++m_pending[i];
+        m_turns.sent(i);
     }
 }
 
@@ -164,7 +182,7 @@ bool ShmFrames::take_event(const xcb_generic_event_t& event) noexcept {
     if (type == m_first_event + XCB_SHM_COMPLETION) {
         const auto& done = reinterpret_cast<const xcb_shm_completion_event_t&>(event);
         const std::size_t i = index_of(done.shmseg);
-        if (i != k_no_segment && m_pending[i] > 0) --m_pending[i];
+        m_turns.completed(i);
         return true;
     }
     if (type != 0) return false;
@@ -179,7 +197,7 @@ bool ShmFrames::take_event(const xcb_generic_event_t& event) noexcept {
             xcb_shm_detach(m_connection, segment.id());
             segment.reset();
         }
-        m_pending = {};
+        m_turns.clear();
     }
     return true;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -21,6 +22,38 @@ inline constexpr std::uint16_t k_shm_min_size_px = 128;
 
 /// Setting this environment variable (to anything) keeps every frame on PutImage.
 inline constexpr char k_no_shm_variable[] = "GLYPHRAIN_NO_SHM";
+
+/// Which of two shared segments may be written. A segment is busy from the first request that
+/// reads it until the server has completed every such request; busy segments are never handed
+/// out, free ones are handed out in turn.
+class SegmentTurns {
+  public:
+    static constexpr std::size_t k_count = 2;
+
+    /// The index of a free segment, the one after the last handed out first; nothing while both
+    /// are busy.
+    std::optional<std::size_t> acquire() noexcept;
+    /// One more request reads segment i.
+    void sent(std::size_t i) noexcept;
+    /// The server has completed one request on segment i; completions of nothing pending are
+    /// ignored.
+    void completed(std::size_t i) noexcept;
+    /// Forgets every pending request.
+    void clear() noexcept { m_pending = {}; }
+
+  private:
+    std::array<std::uint32_t, k_count> m_pending{}; // requests not yet completed, per segment
+    std::size_t m_next = 0;
+};
+
+/// A private SysV segment of size bytes mapped here and already marked for removal, so that it
+/// goes with its last attachment even when this process is killed before the server has
+/// attached it (Linux lets the server attach a marked segment by its id).
+struct SysvMapping {
+    int shmid = -1;
+    void* memory = nullptr;
+};
+std::optional<SysvMapping> map_sysv_segment(std::size_t size) noexcept;
 
 /// One mapping of frame memory that the server has attached as segment id. Unmapping it leaves
 /// the server's own mapping alone; the server drops that at ShmDetach or when the client goes.
@@ -84,9 +117,8 @@ class ShmFrames {
     std::size_t index_of(std::uint32_t segment_id) const noexcept;
 
     xcb_connection_t* m_connection;
-    std::array<ShmSegment, 2> m_segments;
-    std::array<std::uint32_t, 2> m_pending{}; // ShmPutImage requests not yet completed
-    std::size_t m_next = 0;
+    std::array<ShmSegment, SegmentTurns::k_count> m_segments;
+    SegmentTurns m_turns;
     std::uint8_t m_major_opcode;
     std::uint8_t m_first_event;
     bool m_failed = false;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "display/shm_frames.hpp"
+#include "support/core_length_proxy.hpp"
 #include "support/temp_dir.hpp"
 #include "support/x_client.hpp"
 #include "support/xvfb.hpp"
@@ -90,24 +92,47 @@ void drain(DockWindow& dock) {
     }
 }
 
+/// The arguments as WM_COMMAND holds them: each ended by a NUL byte.
+std::string nul_joined(const std::vector<std::string>& args) {
+    std::string out;
+    for (const std::string& arg : args)
+        out.append(arg).push_back('\0');
+    return out;
+}
+
+/// A command whose WM_COMMAND data is exactly bytes long.
+std::vector<std::string> command_of_length(std::size_t bytes) {
+    return {"glyphRain", std::string(bytes - 11, 'x')};
+}
+
 struct PropertyCase {
+    const char* name;
     std::uint16_t size;
     std::optional<std::uint32_t> slit;
+    // An empty argument and one with a space must keep their places.
+    std::vector<std::string> command = {"glyphRain", "--size", "", "a b"};
+    bool core_length = false; // the server is reached without BIG-REQUESTS
+    bool command_kept = true; // WM_COMMAND is there, else left out
 };
 
 void PrintTo(const PropertyCase& c, std::ostream* os) {
-    *os << c.size << " px, slit " << (c.slit ? std::to_string(*c.slit) : "none");
+    *os << c.name;
 }
 
 class DockWindowProperties : public ::testing::TestWithParam<PropertyCase> {};
 
 TEST_P(DockWindowProperties, ReadBackFromAnotherClient) {
-    const auto [size, slit] = GetParam();
+    const PropertyCase& c = GetParam();
+    const auto size = c.size;
+    const auto slit = c.slit;
     XvfbServer server;
-    DisplayEnv env(server.display());
-    // An empty argument and one with a space must keep their places.
-    const std::vector<std::string> args{"glyphRain", "--size", "", "a b"};
-    DockWindow dock(size, slit, args);
+    std::optional<test::CoreLengthProxy> proxy;
+    if (c.core_length) proxy.emplace(server.display());
+    DisplayEnv env(proxy ? proxy->display() : server.display());
+    if (proxy) {
+        ASSERT_EQ(XClient(proxy->display()).max_request_bytes(), 262140u);
+    }
+    DockWindow dock(size, slit, c.command);
     XClient x(server.display());
 
     const xcb_window_t w = dock.window();
@@ -170,13 +195,15 @@ TEST_P(DockWindowProperties, ReadBackFromAnotherClient) {
     EXPECT_EQ(hints->format, 32);
     EXPECT_EQ(hints->words(), (std::vector<std::uint32_t>{0x4b, 1, 0, 0, icon, 0, 0, 0, w}));
 
-    // The arguments as given, each ended by a NUL byte; the host and the pid beside them.
+    // The arguments as given, each ended by a NUL byte, or nothing when the server could not take
+    // them in one request; the host and the pid beside them.
     auto command = x.property(w, XCB_ATOM_WM_COMMAND);
-    ASSERT_TRUE(command);
-    EXPECT_EQ(command->type, XCB_ATOM_STRING);
-    EXPECT_EQ(command->format, 8);
-    EXPECT_EQ(std::string(command->bytes.begin(), command->bytes.end()),
-              std::string("glyphRain\0--size\0\0a b\0", 22));
+    ASSERT_EQ(command.has_value(), c.command_kept);
+    if (command) {
+        EXPECT_EQ(command->type, XCB_ATOM_STRING);
+        EXPECT_EQ(command->format, 8);
+        EXPECT_EQ(std::string(command->bytes.begin(), command->bytes.end()), nul_joined(c.command));
+    }
     char host[256] = {};
     ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
     auto machine = x.property(w, XCB_ATOM_WM_CLIENT_MACHINE);
@@ -216,9 +243,17 @@ TEST_P(DockWindowProperties, ReadBackFromAnotherClient) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, DockWindowProperties,
-                         ::testing::Values(PropertyCase{96, std::nullopt}, PropertyCase{128, 2},
-                                           PropertyCase{1024, 0}, PropertyCase{255, 4294967295u}));
+// Without BIG-REQUESTS a request holds at most 262,140 bytes, 24 of them ChangeProperty's header.
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, DockWindowProperties,
+    ::testing::Values(
+        PropertyCase{"size96", 96, std::nullopt}, PropertyCase{"size128slit2", 128, 2},
+        PropertyCase{"size1024slit0", 1024, 0}, PropertyCase{"size255slitMax", 255, 4294967295u},
+        PropertyCase{"longCommandBigRequests", 96, std::nullopt, command_of_length(300000)},
+        PropertyCase{"longestCommandCoreLength", 96, std::nullopt, command_of_length(262116), true},
+        PropertyCase{"tooLongCommandCoreLength", 96, std::nullopt, command_of_length(262117), true,
+                     false}),
+    [](const ::testing::TestParamInfo<PropertyCase>& p) { return std::string(p.param.name); });
 
 struct FormatCase {
     const char* screen;
@@ -255,35 +290,68 @@ INSTANTIATE_TEST_SUITE_P(
                    "Unsupported pixel format: TrueColor visual at depth 30 with masks 0x3ff00000, "
                    "0xffc00, 0x3ff. Expected TrueColor with masks 0xff0000, 0xff00, 0xff."}));
 
+/// How frames reach the server.
+enum class Via { put_image, memfd, sysv };
+
 struct FrameCase {
+    const char* name;
     std::uint16_t size;
-    bool no_shm; // GLYPHRAIN_NO_SHM set when the window is opened
-    bool shared; // frames expected to go through shared memory
+    bool no_shm;      // GLYPHRAIN_NO_SHM set when the window is opened
+    bool core_length; // the server is reached without BIG-REQUESTS
+    Via via;
 };
 
 void PrintTo(const FrameCase& c, std::ostream* os) {
-    *os << c.size << " px" << (c.no_shm ? ", no shm" : "") << (c.shared ? ", shared" : "");
+    *os << c.name;
+}
+
+/// Mappings of this process whose line in /proc/self/maps contains what.
+int own_mappings(const char* what) {
+    std::ifstream maps("/proc/self/maps");
+    int n = 0;
+    for (std::string line; std::getline(maps, line);)
+        if (line.find(what) != std::string::npos) ++n;
+    return n;
 }
 
 class DockWindowFrames : public ::testing::TestWithParam<FrameCase> {};
 
 // 255 is the largest frame that fits the 16-bit request length; from 256 the extended length is
-// needed, and 1024 is the largest window. Both ways of sending must show the very same pixels;
-// three frames make the shared path reuse a segment after its completion.
+// needed, or bands of rows where the server lacks it, and 1024 is the largest window. Every way
+// of sending must show the very same pixels; three frames make the shared path reuse a segment
+// after its completion.
 TEST_P(DockWindowFrames, EveryPixelArrives) {
-    const auto [size, no_shm, shared] = GetParam();
+    const FrameCase& c = GetParam();
+    const std::uint16_t size = c.size;
+    const bool shared = c.via != Via::put_image;
     XvfbServer server;
-    DisplayEnv env(server.display());
-    if (no_shm) ::setenv("GLYPHRAIN_NO_SHM", "1", 1);
+    std::optional<test::CoreLengthProxy> proxy;
+    if (c.core_length) proxy.emplace(server.display());
+    DisplayEnv env(proxy ? proxy->display() : server.display());
+    if (proxy) {
+        ASSERT_EQ(XClient(proxy->display()).max_request_bytes(), 262140u);
+    }
+    if (c.no_shm) ::setenv("GLYPHRAIN_NO_SHM", "1", 1);
     DockWindow dock(size, std::nullopt);
     ::unsetenv("GLYPHRAIN_NO_SHM");
     XClient x(server.display());
     EXPECT_EQ(dock.shares_memory(), shared);
-    if (!shared) {
-        ASSERT_GE(x.max_request_bytes(), 24u + 4u * size * size);
-    }
+    EXPECT_EQ(own_mappings("memfd:glyphRain-frame"), c.via == Via::memfd ? 2 : 0);
+    EXPECT_EQ(own_mappings("/SYSV"), c.via == Via::sysv ? 2 : 0);
 
     std::vector<std::uint8_t> client_buffer(std::size_t{size} * size * 4);
+    if (shared) {
+        // Once each segment carries a frame whose completion has not been read, neither may be
+        // written: the server could still be reading it.
+        const std::span<std::uint8_t> first = dock.frame_memory(client_buffer);
+        ASSERT_EQ(first.size(), client_buffer.size());
+        dock.present_frame(first);
+        const std::span<std::uint8_t> second = dock.frame_memory(client_buffer);
+        ASSERT_EQ(second.size(), client_buffer.size());
+        EXPECT_NE(second.data(), first.data());
+        dock.present_frame(second);
+        EXPECT_TRUE(dock.frame_memory(client_buffer).empty());
+    }
     for (std::uint32_t salt : {1u, 977u, 4099u}) {
         std::span<std::uint8_t> memory = dock.frame_memory(client_buffer);
         // A segment is free again once its completion event has been read.
@@ -314,13 +382,21 @@ TEST_P(DockWindowFrames, EveryPixelArrives) {
     EXPECT_EQ(dock.shares_memory(), shared);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, DockWindowFrames,
-                         ::testing::Values(FrameCase{96, false, false}, FrameCase{255, true, false},
-                                           FrameCase{256, true, false},
-                                           FrameCase{1024, true, false},
-                                           FrameCase{k_shm_min_size_px - 1, false, false},
-                                           FrameCase{k_shm_min_size_px, false, true},
-                                           FrameCase{1024, false, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, DockWindowFrames,
+    ::testing::Values(FrameCase{"putImage96", 96, false, false, Via::put_image},
+                      FrameCase{"putImage255", 255, true, false, Via::put_image},
+                      FrameCase{"putImage256", 256, true, false, Via::put_image},
+                      FrameCase{"putImage1024", 1024, true, false, Via::put_image},
+                      FrameCase{"putImage256CoreLength", 256, true, true, Via::put_image},
+                      FrameCase{"putImage1024CoreLength", 1024, true, true, Via::put_image},
+                      FrameCase{"putImageBelowShm", k_shm_min_size_px - 1, false, false,
+                                Via::put_image},
+                      FrameCase{"memfdSmallest", k_shm_min_size_px, false, false, Via::memfd},
+                      FrameCase{"memfd1024", 1024, false, false, Via::memfd},
+                      // The relay drops passed descriptors, so the server itself refuses the memfd.
+                      FrameCase{"sysvWhenServerRefusesMemfd", 1024, false, true, Via::sysv}),
+    [](const ::testing::TestParamInfo<FrameCase>& p) { return std::string(p.param.name); });
 
 // A shared frame the server refuses never completes, so the segment could not be reused: the
 // window goes back to PutImage for good and keeps showing frames.

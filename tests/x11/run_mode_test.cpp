@@ -5,7 +5,12 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -13,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "display/shm_frames.hpp"
+#include "support/core_length_proxy.hpp"
 #include "support/proc_probe.hpp"
 #include "support/process_runner.hpp"
 #include "support/temp_dir.hpp"
@@ -31,13 +37,46 @@ using test::XvfbServer;
 constexpr int k_start_timeout_ms = 30000;
 constexpr int k_exit_timeout_ms = 10000;
 
+/// How the program is named when started.
+enum class Launch {
+    absolute, // its absolute path
+    relative, // a path relative to the current directory
+    bare,     // its name alone, found on PATH
+};
+
+std::string program_name(Launch launch) {
+    const std::filesystem::path binary = test::glyphrain_binary();
+    switch (launch) {
+    case Launch::relative:
+        return (std::filesystem::path(".") /
+                std::filesystem::relative(binary, std::filesystem::current_path()))
+            .string();
+    case Launch::bare:
+        return binary.filename().string();
+    case Launch::absolute:
+        break;
+    }
+    return binary.string();
+}
+
+std::map<std::string, std::optional<std::string>>
+launch_env(Launch launch, const XvfbServer& server, const TempDir& home) {
+    auto env = test::app_env(server.display(), home.path());
+    if (launch == Launch::bare) {
+        const char* path = std::getenv("PATH");
+        env["PATH"] = std::filesystem::path(test::glyphrain_binary()).parent_path().string() + ":" +
+                      (path ? path : "/usr/bin:/bin");
+    }
+    return env;
+}
+
 /// glyphRain running on server with a temporary home; stopped by pid when it goes.
 struct App {
     TempDir home;
     BackgroundProcess process;
-    App(const XvfbServer& server, const std::vector<std::string>& args)
-        : process(test::glyphrain_binary(), args, test::app_env(server.display(), home.path()),
-                  home.path()) {}
+    App(const XvfbServer& server, const std::vector<std::string>& args,
+        Launch launch = Launch::absolute)
+        : process(program_name(launch), args, launch_env(launch, server, home), home.path()) {}
     bool wait_running() const {
         return process.wait_for_err("glyphRain: running (", k_start_timeout_ms);
     }
@@ -62,6 +101,7 @@ struct SlitCase {
     std::vector<std::string> args;
     std::optional<std::uint32_t> slit;
     std::string running = "glyphRain: running (96x96, speed 80ms, density 75%)\n";
+    Launch launch = Launch::absolute;
 };
 
 void PrintTo(const SlitCase& c, std::ostream* os) {
@@ -70,14 +110,27 @@ void PrintTo(const SlitCase& c, std::ostream* os) {
 
 class RunModeSlit : public ::testing::TestWithParam<SlitCase> {};
 
-TEST_P(RunModeSlit, RunningLineAndSlitProperty) {
+TEST_P(RunModeSlit, RunningLineSlitAndCommand) {
+    const SlitCase& c = GetParam();
     XvfbServer server;
     XClient x(server.display());
-    App app(server, GetParam().args);
+    App app(server, c.args, c.launch);
     const xcb_window_t w = dock_window_of(x, app);
     ASSERT_NE(w, XCB_NONE);
     EXPECT_NE(app.process.err().find(GetParam().running), std::string::npos) << app.process.err();
     EXPECT_EQ(app.process.out(), "");
+
+    // WM_COMMAND must start the program from any directory: a relative program name becomes the
+    // executable's absolute path, a name found on PATH and an absolute path stay as typed.
+    std::string expected = c.launch == Launch::relative
+                               ? std::filesystem::canonical(test::glyphrain_binary()).string()
+                               : program_name(c.launch);
+    expected.push_back('\0');
+    for (const std::string& arg : c.args)
+        expected.append(arg).push_back('\0');
+    auto command = x.property(w, XCB_ATOM_WM_COMMAND);
+    ASSERT_TRUE(command);
+    EXPECT_EQ(std::string(command->bytes.begin(), command->bytes.end()), expected);
 
     const xcb_atom_t slit_atom = x.atom("_VIREO_SLIT", false);
     if (GetParam().slit) {
@@ -102,7 +155,17 @@ INSTANTIATE_TEST_SUITE_P(
                       SlitCase{"withOptions",
                                {"--size", "200", "--dock", "2", "--speed", "50", "--density", "40"},
                                2,
-                               "glyphRain: running (200x200, speed 50ms, density 40%)\n"}),
+                               "glyphRain: running (200x200, speed 50ms, density 40%)\n"},
+                      SlitCase{"relativeProgram",
+                               {"--dock", "3", "--verbose"},
+                               3,
+                               "glyphRain: running (96x96, speed 80ms, density 75%)\n",
+                               Launch::relative},
+                      SlitCase{"bareProgram",
+                               {"--dock", "1"},
+                               1,
+                               "glyphRain: running (96x96, speed 80ms, density 75%)\n",
+                               Launch::bare}),
     [](const ::testing::TestParamInfo<SlitCase>& p) { return std::string(p.param.name); });
 
 struct Ring {
@@ -268,37 +331,47 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"destroyQuiet", {"--quiet"}, true, ""}),
     [](const ::testing::TestParamInfo<EndCase>& p) { return std::string(p.param.name); });
 
+/// How frames reach the server.
+enum class Via { put_image, memfd, sysv };
+
 struct SharedMemoryCase {
     const char* name;
     std::vector<std::string> xvfb_args;
     bool tcp;    // DISPLAY names localhost, so the connection is TCP
     bool no_shm; // GLYPHRAIN_NO_SHM set
     int size;
-    bool shared; // frames expected to go through shared memory
+    Via via;
+    bool core_length = false; // the server is reached through the BIG-REQUESTS-hiding relay
 };
 
 void PrintTo(const SharedMemoryCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-/// Mappings of glyphRain's frame segments in pid's address space.
-int frame_segments_mapped(pid_t pid) {
+/// Mappings in pid's address space whose /proc maps line contains what.
+int mappings_of(pid_t pid, const char* what) {
     std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
     int n = 0;
     for (std::string line; std::getline(maps, line);)
-        if (line.find("memfd:glyphRain-frame") != std::string::npos ||
-            line.find("/SYSV") != std::string::npos)
-            ++n;
+        if (line.find(what) != std::string::npos) ++n;
     return n;
+}
+
+/// Mappings of glyphRain's frame segments in pid's address space.
+int frame_segments_mapped(pid_t pid) {
+    return mappings_of(pid, "memfd:glyphRain-frame") + mappings_of(pid, "/SYSV");
 }
 
 /// SysV segments that pid created and that were not there before: pid numbers are reused, and
 /// other programs (AfterStep's modules) leave segments behind.
-int sysv_segments_created_by(pid_t pid, const std::vector<test::SysvSegment>& before) {
-    return static_cast<int>(std::ranges::count_if(test::sysv_segments(), [&](const auto& s) {
+std::vector<test::SysvSegment>
+sysv_segments_created_by(pid_t pid, const std::vector<test::SysvSegment>& before) {
+    std::vector<test::SysvSegment> out;
+    std::ranges::copy_if(test::sysv_segments(), std::back_inserter(out), [&](const auto& s) {
         return s.creator == pid &&
                std::ranges::none_of(before, [&](const auto& b) { return b.id == s.id; });
-    }));
+    });
+    return out;
 }
 
 class RunModeSharedMemory : public ::testing::TestWithParam<SharedMemoryCase> {};
@@ -308,9 +381,12 @@ class RunModeSharedMemory : public ::testing::TestWithParam<SharedMemoryCase> {}
 TEST_P(RunModeSharedMemory, FramesShowAndNothingOutlivesAKill) {
     const SharedMemoryCase& c = GetParam();
     XvfbServer server("1280x1024x24", c.xvfb_args);
+    std::optional<test::CoreLengthProxy> proxy;
+    if (c.core_length) proxy.emplace(server.display());
     XClient x(server.display());
     TempDir home;
-    auto env = test::app_env((c.tcp ? "localhost" : "") + server.display(), home.path());
+    auto env = test::app_env(
+        (c.tcp ? "localhost" : "") + (proxy ? proxy->display() : server.display()), home.path());
     if (c.no_shm) env["GLYPHRAIN_NO_SHM"] = "1";
     const std::vector<test::SysvSegment> segments_before = test::sysv_segments();
     BackgroundProcess app(test::glyphrain_binary(),
@@ -332,25 +408,40 @@ TEST_P(RunModeSharedMemory, FramesShowAndNothingOutlivesAKill) {
     }
     EXPECT_GE(changes, 3);
     EXPECT_TRUE(lit) << "only black frames";
-    EXPECT_EQ(frame_segments_mapped(app.pid()) > 0, c.shared);
-    EXPECT_EQ(frame_segments_mapped(server.pid()) > 0, c.shared);
+    EXPECT_EQ(mappings_of(app.pid(), "memfd:glyphRain-frame") > 0, c.via == Via::memfd);
+    EXPECT_EQ(mappings_of(app.pid(), "/SYSV") > 0, c.via == Via::sysv);
+    EXPECT_EQ(frame_segments_mapped(server.pid()) > 0, c.via != Via::put_image);
+    // SysV segments are marked for removal while in use, so they go with their last attachment.
+    const std::vector<test::SysvSegment> own = sysv_segments_created_by(app.pid(), segments_before);
+    EXPECT_EQ(own.size(), c.via == Via::sysv ? 2u : 0u);
+    for (const test::SysvSegment& segment : own)
+        EXPECT_NE(segment.mode & 01000, 0u) << "segment " << segment.id << " not marked";
 
     const pid_t pid = app.pid();
     ::kill(pid, SIGKILL);
     EXPECT_EQ(app.wait_exit(k_exit_timeout_ms), 128 + SIGKILL);
     EXPECT_TRUE(test::eventually([&] { return frame_segments_mapped(server.pid()) == 0; }, 5000));
-    EXPECT_EQ(sysv_segments_created_by(pid, segments_before), 0);
+    EXPECT_TRUE(sysv_segments_created_by(pid, segments_before).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, RunModeSharedMemory,
     ::testing::Values(
-        SharedMemoryCase{"sharedWhenLarge", {}, false, false, 1024, true},
-        SharedMemoryCase{"putImageWhenSmall", {}, false, false, k_shm_min_size_px - 1, false},
-        SharedMemoryCase{"noShmVariable", {}, false, true, 1024, false},
+        SharedMemoryCase{"sharedWhenLarge", {}, false, false, 1024, Via::memfd},
         SharedMemoryCase{
-            "serverWithoutExtension", {"-extension", "MIT-SHM"}, false, false, 1024, false},
-        SharedMemoryCase{"tcpDisplay", {"-listen", "tcp"}, true, false, 1024, false}),
+            "putImageWhenSmall", {}, false, false, k_shm_min_size_px - 1, Via::put_image},
+        SharedMemoryCase{"noShmVariable", {}, false, true, 1024, Via::put_image},
+        SharedMemoryCase{"serverWithoutExtension",
+                         {"-extension", "MIT-SHM"},
+                         false,
+                         false,
+                         1024,
+                         Via::put_image},
+        SharedMemoryCase{"tcpDisplay", {"-listen", "tcp"}, true, false, 1024, Via::put_image},
+        // The relay drops passed descriptors, so the server itself refuses the memfd.
+        SharedMemoryCase{"sysvWhenServerRefusesMemfd", {}, false, false, 1024, Via::sysv, true},
+        SharedMemoryCase{
+            "putImageWithoutBigRequests", {}, false, true, 1024, Via::put_image, true}),
     [](const ::testing::TestParamInfo<SharedMemoryCase>& p) { return std::string(p.param.name); });
 
 TEST(RunModeFailures, KilledServerIsAnError) {

@@ -91,9 +91,11 @@ std::vector<SysvSegment> sysv_segments() {
     while (std::getline(table, line)) {
         // key shmid perms size cpid lpid nattch ...
         std::istringstream fields(line);
-        long key = 0, id = 0, perms = 0, size = 0, creator = 0, last = 0, attached = 0;
-        if (fields >> key >> id >> perms >> size >> creator >> last >> attached)
-            out.push_back({static_cast<int>(id), static_cast<pid_t>(creator), attached});
+        long key = 0, id = 0, size = 0, creator = 0, last = 0, attached = 0;
+        unsigned perms = 0; // in octal
+        if (fields >> key >> id >> std::oct >> perms >> std::dec >> size >> creator >> last >>
+            attached)
+            out.push_back({static_cast<int>(id), static_cast<pid_t>(creator), attached, perms});
     }
     return out;
 }

@@ -33,6 +33,7 @@ struct SysvSegment {
     int id = 0;
     pid_t creator = 0;
     long attached = 0;
+    unsigned mode = 0; // permissions, with SHM_DEST (01000) once marked for removal
 };
 
 /// Every SysV shared-memory segment in the system.
