@@ -9,6 +9,7 @@
 #include "command_line.hpp"
 #include "config/config_writer.hpp"
 #include "config/wizard.hpp"
+#include "glyphs/font.hpp"
 #include "system/print.hpp"
 
 namespace glyphrain {
@@ -26,7 +27,7 @@ std::optional<std::string> save_target(const ArgList& args) {
 
 int run_save_mode(const ArgList& args) {
     Settings settings = derive_settings(args);
-    if (has_arg(args, "--configure")) settings = run_wizard(std::move(settings));
+    if (has_arg(args, "--configure")) settings = run_wizard(std::move(settings), suggest_font());
     // The target is chosen only now, after every question has been answered.
     std::optional<std::string> target = save_target(args);
     if (!target) {

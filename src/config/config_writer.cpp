@@ -158,7 +158,8 @@ void write_default_config_if_missing(const ArgList& args, const Settings& settin
             // wins, and the reload reads it.
             if (!write_config(*path, settings, WriteMode::keep_existing)) return;
         } catch (const std::exception& e) {
-            print_stderr("glyphRain: failed to write config: {}\n", e.what());
+            print_stderr("glyphRain: failed to write config {}: {}\n", decode_utf8_lossy(*path),
+                         e.what());
             return;
         }
         if (!settings.quiet)

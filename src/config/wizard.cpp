@@ -9,7 +9,6 @@
 #include <fmt/core.h>
 
 #include "config/prompt.hpp"
-#include "system/fc_match.hpp"
 #include "system/print.hpp"
 #include "system/text.hpp"
 
@@ -56,18 +55,12 @@ void ask_text(std::istream& in, std::string_view label, std::string_view hint,
 
 } // namespace
 
-std::optional<std::string> suggest_font() {
-    for (std::string_view pattern : k_font_queries) {
-        if (std::optional<std::string> path = fc_match_file(pattern)) return path;
-    }
-    return std::nullopt;
+Settings run_wizard(Settings settings, const std::optional<std::string>& font_suggestion) {
+    return run_wizard(std::move(settings), font_suggestion, std::cin);
 }
 
-Settings run_wizard(Settings settings) {
-    return run_wizard(std::move(settings), std::cin);
-}
-
-Settings run_wizard(Settings s, std::istream& in) {
+Settings run_wizard(Settings s, const std::optional<std::string>& font_suggestion,
+                    std::istream& in) {
     print_stderr("glyphRain: interactive configuration\n\n");
     ask_number(in, fmt::format("Window size (96-1024) [{}]: ", s.size), parse_u64, k_min_size,
                k_max_size, "  Invalid size, keeping ", s.size);
@@ -77,9 +70,8 @@ Settings run_wizard(Settings s, std::istream& in) {
                k_min_density, k_max_density, "  Out of range, keeping ", s.density);
 
     // The suggestion is only shown: an unset font stays unset so discovery runs at every start.
-    std::optional<std::string> suggestion = suggest_font();
     std::string font_hint = current_hint(s.font);
-    if (!s.font && suggestion) font_hint = fmt::format(" [auto: {}]", *suggestion);
+    if (!s.font && font_suggestion) font_hint = fmt::format(" [auto: {}]", *font_suggestion);
     ask_text(in, "Font path (Enter for auto-detect)", font_hint, s.font);
 
     ask_rgb(in, "Head color", s.color);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The interactive configuration dialogue of --configure and its font suggestion.
+// The interactive configuration dialogue of --configure.
 #pragma once
 
 #include <iosfwd>
@@ -10,13 +10,11 @@
 
 namespace glyphrain {
 
-/// The font file fontconfig picks for Japanese monospace text, else for any monospace text;
-/// nothing when fc-match is missing, fails or answers with white space only.
-std::optional<std::string> suggest_font();
-
 /// Asks the ten questions in order and returns the edited settings; theme, verbose and quiet
-/// pass through. Unusable answers keep the current value.
-Settings run_wizard(Settings settings);
-Settings run_wizard(Settings settings, std::istream& in);
+/// pass through. Unusable answers keep the current value. font_suggestion, the file automatic
+/// discovery would pick, is shown in the font question when no font is set; it is never stored.
+Settings run_wizard(Settings settings, const std::optional<std::string>& font_suggestion);
+Settings run_wizard(Settings settings, const std::optional<std::string>& font_suggestion,
+                    std::istream& in);
 
 } // namespace glyphrain

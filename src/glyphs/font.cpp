@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Finding the font file, mapping it and handing it to FreeType.
+// Finding the font file, reading it and handing it to FreeType.
 #include "glyphs/font.hpp"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -13,7 +15,9 @@
 #include FT_FREETYPE_H
 
 #include "system/error.hpp"
+#include "system/fc_match.hpp"
 #include "system/print.hpp"
+#include "system/unique_fd.hpp"
 
 namespace glyphrain {
 namespace {
@@ -39,8 +43,14 @@ std::string size_message(std::uint64_t size) {
     return fmt::format("Font file too large ({} bytes, max {} bytes)", size, k_max_font_bytes);
 }
 
+/// True when two looks at a file see the same size and time of change.
+bool same_version(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
 /// A discovered candidate that cannot be read is expected: the search goes on to the next one.
-std::optional<MappedFile> read_candidate(const std::string& path) {
+std::optional<FontBytes> read_candidate(const std::string& path) {
     try {
         return read_font_file(path);
     } catch (const std::runtime_error&) {
@@ -58,21 +68,52 @@ std::string freetype_error_text(int error) {
     return fmt::format("FreeType error {:#x}", error);
 }
 
-MappedFile read_font_file(const std::string& path) {
+FontBytes read_font_file(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) throw SystemError(errno);
-    auto size = static_cast<std::uint64_t>(st.st_size);
+    if (auto size = static_cast<std::uint64_t>(st.st_size); size > k_max_font_bytes)
+        throw AppError(size_message(size));
+    // O_NONBLOCK keeps a FIFO from blocking the open; only regular files are read.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) throw SystemError(errno);
+    struct stat before {};
+    if (::fstat(fd.get(), &before) != 0) throw SystemError(errno);
+    if (S_ISDIR(before.st_mode)) throw SystemError(EISDIR);
+    if (!S_ISREG(before.st_mode)) throw SystemError(EINVAL);
+    const auto size = static_cast<std::uint64_t>(before.st_size);
     if (size > k_max_font_bytes) throw AppError(size_message(size));
-    MappedFile mapped(path);
-    // The file may have grown between the two looks; the cap holds for what was mapped.
-    if (mapped.bytes().size() > k_max_font_bytes)
-        throw AppError(size_message(mapped.bytes().size()));
-    return mapped;
+
+    // One byte more than the size tells a file that grew meanwhile.
+    FontBytes bytes(static_cast<std::size_t>(size) + 1);
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw SystemError(errno);
+        }
+        if (n == 0) break;
+        filled += static_cast<std::size_t>(n);
+    }
+    // A copy written over the file while it was read gives a mix of two fonts, or part of one.
+    struct stat after {};
+    if (::fstat(fd.get(), &after) != 0) throw SystemError(errno);
+    if (filled != size || !same_version(before, after))
+        throw AppError("Font file changed while it was read");
+    bytes.resize(filled);
+    return bytes;
+}
+
+std::optional<std::string> suggest_font() {
+    for (std::string_view pattern : k_font_queries) {
+        if (std::optional<std::string> path = fc_match_file(pattern)) return path;
+    }
+    return std::nullopt;
 }
 
 FoundFont find_font(const Settings& settings, std::span<const std::string_view> fallback_paths) {
     if (settings.font) {
-        MappedFile bytes;
+        FontBytes bytes;
         try {
             bytes = read_font_file(*settings.font);
         } catch (const std::runtime_error& e) {
@@ -85,17 +126,17 @@ FoundFont find_font(const Settings& settings, std::span<const std::string_view> 
     for (std::string_view pattern : k_font_queries) {
         std::optional<std::string> path = fc_match_file(pattern);
         if (!path) continue;
-        if (std::optional<MappedFile> mapped = read_candidate(*path)) {
+        if (std::optional<FontBytes> bytes = read_candidate(*path)) {
             if (!settings.quiet)
                 print_stderr("glyphRain: using font {} (query: {})\n", *path, pattern);
-            return {std::move(*mapped), std::move(*path)};
+            return {std::move(*bytes), std::move(*path)};
         }
     }
     for (std::string_view fallback : fallback_paths) {
         std::string path(fallback);
-        if (std::optional<MappedFile> mapped = read_candidate(path)) {
+        if (std::optional<FontBytes> bytes = read_candidate(path)) {
             if (!settings.quiet) print_stderr("glyphRain: using font {}\n", path);
-            return {std::move(*mapped), std::move(path)};
+            return {std::move(*bytes), std::move(path)};
         }
     }
     throw AppError("No font found. Install a monospace font or use --font <path>");
@@ -109,20 +150,19 @@ void LoadedFont::FaceFree::operator()(FT_FaceRec_* face) const noexcept {
     FT_Done_Face(face);
 }
 
-LoadedFont::LoadedFont(MappedFile bytes) : m_bytes(std::move(bytes)) {
+LoadedFont::LoadedFont(FontBytes bytes) : m_bytes(std::move(bytes)) {
     FT_Library library = nullptr;
     if (FT_Error error = FT_Init_FreeType(&library))
         throw AppError(fmt::format("Failed to parse font: {}", freetype_error_text(error)));
     m_library.reset(library);
 
-    // An empty file maps to no memory at all; FreeType takes a null base for a bad argument, so
-    // it gets a valid address of zero length and reports what is wrong with the content instead.
+    // An empty buffer may have no address at all; FreeType takes a null base for a bad argument,
+    // so it gets a valid address of zero length and reports what is wrong with the content.
     static constexpr std::uint8_t k_nothing = 0;
-    std::span<const std::uint8_t> data = m_bytes.bytes();
-    const std::uint8_t* base = data.empty() ? &k_nothing : data.data();
+    const std::uint8_t* base = m_bytes.empty() ? &k_nothing : m_bytes.data();
     FT_Face face = nullptr;
     if (FT_Error error =
-            FT_New_Memory_Face(library, base, static_cast<FT_Long>(data.size()), 0, &face))
+            FT_New_Memory_Face(library, base, static_cast<FT_Long>(m_bytes.size()), 0, &face))
         throw AppError(fmt::format("Failed to parse font: {}", freetype_error_text(error)));
     m_face.reset(face);
 
@@ -132,7 +172,7 @@ LoadedFont::LoadedFont(MappedFile bytes) : m_bytes(std::move(bytes)) {
     if (face->units_per_EM == 0) throw AppError("Failed to parse font: units per em is zero");
 }
 
-LoadedFont load_font(MappedFile bytes) {
+LoadedFont load_font(FontBytes bytes) {
     return LoadedFont(std::move(bytes));
 }
 

@@ -19,7 +19,7 @@ AtlasBuild load_glyphs(const Settings& settings) {
     std::string path;
     std::size_t missing = 0;
     {
-        // Nothing later reads the font: the face and the file mapping go at the end of this block.
+        // Nothing later reads the font: the face and its bytes go at the end of this block.
         FoundFont found = find_font(settings);
         path = std::move(found.path);
         LoadedFont font = load_font(std::move(found.bytes));

@@ -2,17 +2,11 @@
 // Asking fontconfig which font file it picks for a pattern.
 #pragma once
 
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace glyphrain {
-
-/// fontconfig patterns asked in this order when no font is configured: Japanese monospace text
-/// first, then any monospace text.
-inline constexpr std::array<std::string_view, 2> k_font_queries = {"monospace:lang=ja",
-                                                                   "monospace"};
 
 /// The file `fc-match --format %{file} pattern` prints, decoded (invalid UTF-8 replaced) and
 /// without surrounding white space; nothing when fc-match is missing, fails or prints only white

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Whole-file reading, read-only mappings and complete writes.
+// Whole-file reading and complete writes.
 #include "system/file.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 #include "system/error.hpp"
 #include "system/unique_fd.hpp"
@@ -39,43 +37,6 @@ std::optional<std::string> read_regular_file(const std::string& path, std::size_
         if (content.size() > max_bytes) return std::nullopt;
     }
     return content;
-}
-
-MappedFile::MappedFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd) throw SystemError(errno);
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) throw SystemError(errno);
-    if (S_ISDIR(st.st_mode)) throw SystemError(EISDIR);
-    if (!S_ISREG(st.st_mode)) throw SystemError(EINVAL);
-    if (st.st_size == 0) return;
-    void* p =
-        ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd.get(), 0);
-    if (p == MAP_FAILED) throw SystemError(errno);
-    m_data = static_cast<const std::uint8_t*>(p);
-    m_size = static_cast<std::size_t>(st.st_size);
-}
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        unmap();
-        m_data = std::exchange(other.m_data, nullptr);
-        m_size = std::exchange(other.m_size, 0);
-    }
-    return *this;
-}
-
-MappedFile::~MappedFile() {
-    unmap();
-}
-
-void MappedFile::unmap() noexcept {
-    if (m_data) ::munmap(const_cast<std::uint8_t*>(m_data), m_size);
-    m_data = nullptr;
-    m_size = 0;
 }
 
 void write_all(int fd, std::string_view data) {

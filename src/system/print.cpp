@@ -1,22 +1,92 @@
 // SPDX-License-Identifier: MIT
-// The one writer of standard error.
+// The one writer of standard error. A line goes whole or not at all and is never waited for:
+// standard error may be a pipe that nobody reads, and a blocked write would stop the animation.
 #include "system/print.hpp"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace glyphrain {
+namespace {
 
-void write_stderr(std::string_view text) noexcept {
-    const int saved_errno = errno;
+/// Writes as much of text as fd takes now, retrying only EINTR.
+void write_what_fits(int fd, std::string_view text) noexcept {
     while (!text.empty()) {
-        ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+        ssize_t n = ::write(fd, text.data(), text.size());
         if (n > 0)
             text.remove_prefix(static_cast<std::size_t>(n));
         else if (n < 0 && errno == EINTR)
             continue;
         else
-            break; // nobody can be told that telling failed
+            break; // full, gone or failed: nobody can be told that telling failed
+    }
+}
+
+/// Whether a pipe surely holds bytes more: each of its page-sized slots may be partly used at
+/// both ends of what is queued, so two pages are kept in reserve.
+bool pipe_has_room(int fd, std::size_t bytes) noexcept {
+    int queued = 0;
+    const int capacity = ::fcntl(fd, F_GETPIPE_SZ);
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (::ioctl(fd, FIONREAD, &queued) != 0 || capacity < 0 || page < 0) return false;
+    return static_cast<std::size_t>(queued) + bytes + 2 * static_cast<std::size_t>(page) <=
+           static_cast<std::size_t>(capacity);
+}
+
+/// A pipe, terminal or device: written through a file description of its own, opened anew with
+/// O_NONBLOCK, because the one behind fd is shared with the shell or launcher and must stay as it
+/// is. A line of at most PIPE_BUF bytes then goes to a pipe whole or not at all; a longer one is
+/// only tried when the pipe has room for all of it.
+void write_to_stream(int fd, const struct stat& status, std::string_view text) noexcept {
+    const bool pipe = S_ISFIFO(status.st_mode);
+    if (pipe && text.size() > PIPE_BUF && !pipe_has_room(fd, text.size())) return;
+    char own_path[32];
+    std::snprintf(own_path, sizeof own_path, "/proc/self/fd/%d", fd);
+    const int own = ::open(own_path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (own >= 0) {
+        write_what_fits(own, text);
+        ::close(own);
+        return;
+    }
+    if (errno == ENXIO) return; // a pipe without a reader
+    // Without /proc: a pipe that reports room for PIPE_BUF bytes takes a line that size at once.
+    pollfd ready{fd, POLLOUT, 0};
+    if (text.size() <= PIPE_BUF && ::poll(&ready, 1, 0) == 1 && (ready.revents & POLLOUT))
+        write_what_fits(fd, text);
+}
+
+/// A socket (a journal's stream, say) takes MSG_DONTWAIT per call, leaving its flags alone.
+void write_to_socket(int fd, std::string_view text) noexcept {
+    while (!text.empty()) {
+        ssize_t n = ::send(fd, text.data(), text.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0)
+            text.remove_prefix(static_cast<std::size_t>(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break;
+    }
+}
+
+} // namespace
+
+void write_stderr(std::string_view text) noexcept {
+    const int saved_errno = errno;
+    struct stat status {};
+    if (::fstat(STDERR_FILENO, &status) == 0) {
+        if (S_ISSOCK(status.st_mode))
+            write_to_socket(STDERR_FILENO, text);
+        else if (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode))
+            write_what_fits(STDERR_FILENO, text); // a file waits for no reader
+        else
+            write_to_stream(STDERR_FILENO, status, text);
     }
     errno = saved_errno;
 }

@@ -11,9 +11,11 @@
 
 namespace glyphrain {
 
-/// Writes text to standard error, continuing after partial writes and retrying only EINTR; any
-/// other failure (a closed terminal's EIO, EPIPE, a full disk) drops the rest silently. errno is
-/// left as it was.
+/// Writes text to standard error without ever waiting: text that a pipe, terminal or socket
+/// cannot take at once (a reader that stopped reading) is dropped, whole for a line of up to
+/// PIPE_BUF bytes to a pipe, or a longer one the pipe has no room for. Files are written in full.
+/// Failures (a closed terminal's EIO, EPIPE, a full disk) drop the rest silently; the descriptor's
+/// flags, shared with whoever started the program, are left alone, and so is errno.
 void write_stderr(std::string_view text) noexcept;
 
 /// Formats into a local buffer and writes the result with write_stderr; never throws, also when

@@ -10,6 +10,7 @@
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -21,6 +22,12 @@
 
 namespace glyphrain {
 namespace {
+
+int rename_noreplace(const char* from, const char* to) {
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+
+RenameNoReplace g_rename_noreplace = rename_noreplace;
 
 constexpr int k_max_symlink_hops = 40;
 constexpr int k_max_temp_attempts = 100;
@@ -137,8 +144,7 @@ class TempFile {
             m_path.clear();
             return true;
         }
-        if (::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) ==
-            0) {
+        if (g_rename_noreplace(m_path.c_str(), target.c_str()) == 0) {
             m_path.clear();
             return true;
         }
@@ -180,6 +186,10 @@ void sync_directory(const std::string& dir) {
 }
 
 } // namespace
+
+RenameNoReplace swap_rename_noreplace(RenameNoReplace replacement) noexcept {
+    return std::exchange(g_rename_noreplace, replacement);
+}
 
 bool replace_file(const std::string& path, std::string_view text, WriteMode mode) {
     if (path.empty()) throw SystemError(ENOENT);

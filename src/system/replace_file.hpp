@@ -24,4 +24,13 @@ enum class WriteMode {
 bool replace_file(const std::string& path, std::string_view text,
                   WriteMode mode = WriteMode::replace);
 
+/// The rename that keep_existing publishes with: renameat2 with RENAME_NOREPLACE, -1 and errno
+/// on failure.
+using RenameNoReplace = int (*)(const char* from, const char* to);
+
+/// Puts replacement in place of the no-replace rename and returns the one it replaces. Tests use it
+/// to reach what a file system without RENAME_NOREPLACE does (EINVAL), and a file saved between the
+/// look for one and the publish.
+RenameNoReplace swap_rename_noreplace(RenameNoReplace replacement) noexcept;
+
 } // namespace glyphrain

@@ -3,7 +3,9 @@
 #include "config/config_writer.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <sys/stat.h>
@@ -12,6 +14,7 @@
 
 #include "support/temp_dir.hpp"
 #include "system/error.hpp"
+#include "system/replace_file.hpp"
 
 namespace glyphrain {
 namespace {
@@ -208,61 +211,99 @@ INSTANTIATE_TEST_SUITE_P(
                          "Refusing to write font: the value is not valid UTF-8"}),
     [](const ::testing::TestParamInfo<RefusedValueCase>& param) { return param.param.name; });
 
+/// What is at the configuration path when a reload looks, and what is there after it.
+enum class Before { nothing, user_file, user_file_saved_meanwhile, file_for_directory };
+enum class After { default_text, user_text, nothing };
+
 struct MissingConfigCase {
     std::string name;
-    bool exists;
+    Before before;
     bool quiet;
     std::string expected_err; // {} stands for the path
-    bool expect_default_text;
+    After after;
     friend void PrintTo(const MissingConfigCase& c, std::ostream* os) { *os << c.name; }
 };
+
+const std::string k_user_text = "size = 512\n";
+
+/// A no-replace rename that finds the user's file saved at the target first, as when an editor
+/// saves between the reload's look and its publish.
+int save_meanwhile_then_rename(const char* from, const char* to) {
+    test::write_file(to, k_user_text);
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
 
 class WriteDefaultConfigTest : public ::testing::TestWithParam<MissingConfigCase> {};
 
 TEST_P(WriteDefaultConfigTest, WritesOnlyWhenMissingAndReports) {
     test::TempDir dir;
     const std::string path = dir.file("glyphRain/config");
-    if (GetParam().exists) {
+    RenameNoReplace kernel_rename = nullptr;
+    switch (GetParam().before) {
+    case Before::nothing:
+        break;
+    case Before::user_file:
         fs::create_directories(dir.file("glyphRain"));
-        test::write_file(path, "size = 512\n");
+        test::write_file(path, k_user_text);
+        break;
+    case Before::user_file_saved_meanwhile:
+        kernel_rename = swap_rename_noreplace(save_meanwhile_then_rename);
+        break;
+    case Before::file_for_directory:
+        test::write_file(dir.file("glyphRain"), "a plain file where the directory should be");
+        break;
     }
     Settings s;
     s.quiet = GetParam().quiet;
     ::testing::internal::CaptureStderr();
     write_default_config_if_missing({"glyphRain", "--config", path}, s);
     std::string err = ::testing::internal::GetCapturedStderr();
+    if (kernel_rename) swap_rename_noreplace(kernel_rename);
 
     std::string expected = GetParam().expected_err;
     if (auto at = expected.find("{}"); at != std::string::npos) expected.replace(at, 2, path);
     EXPECT_EQ(err, expected);
-    EXPECT_EQ(test::read_file(path),
-              GetParam().expect_default_text ? render_config(s) : "size = 512\n");
+    switch (GetParam().after) {
+    case After::default_text:
+        EXPECT_EQ(test::read_file(path), render_config(s));
+        break;
+    case After::user_text:
+        EXPECT_EQ(test::read_file(path), k_user_text);
+        EXPECT_EQ(test::directory_entries(dir.file("glyphRain")),
+                  std::vector<std::string>{"config"});
+        break;
+    case After::nothing:
+        EXPECT_FALSE(test::file_exists(path));
+        break;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WriteDefaultConfigTest,
-    ::testing::Values(MissingConfigCase{"missing", false, false,
-                                        "glyphRain: wrote default config to {}\n", true},
-                      MissingConfigCase{"missing_quiet", false, true, "", true},
-                      MissingConfigCase{"present", true, false, "", false}),
+    ::testing::Values(
+        MissingConfigCase{"missing", Before::nothing, false,
+                          "glyphRain: wrote default config to {}\n", After::default_text},
+        MissingConfigCase{"missing_quiet", Before::nothing, true, "", After::default_text},
+        MissingConfigCase{"present", Before::user_file, false, "", After::user_text},
+        // The user's file wins over the default even when it appears after the look.
+        MissingConfigCase{"saved_meanwhile", Before::user_file_saved_meanwhile, false, "",
+                          After::user_text},
+        // A failure is reported even when quiet, with the file it concerns.
+        MissingConfigCase{"unwritable_quiet", Before::file_for_directory, true,
+                          "glyphRain: failed to write config {}: " + os_error_text(ENOTDIR) + "\n",
+                          After::nothing}),
     [](const ::testing::TestParamInfo<MissingConfigCase>& param) { return param.param.name; });
 
-TEST(WriteDefaultConfig, ReportsFailuresEvenWhenQuiet) {
+TEST(WriteDefaultConfig, ReportsRefusedValuesAndWritesNothing) {
     test::TempDir dir;
-    test::write_file(dir.file("glyphRain"), "a plain file where the directory should be");
     Settings s;
     s.quiet = true;
-    ::testing::internal::CaptureStderr();
-    write_default_config_if_missing({"glyphRain", "--config", dir.file("glyphRain/config")}, s);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "glyphRain: failed to write config: " + os_error_text(ENOTDIR) + "\n");
-
     s.theme = "a\nb";
     ::testing::internal::CaptureStderr();
     write_default_config_if_missing({"glyphRain", "--config", dir.file("new")}, s);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "glyphRain: failed to write config: Refusing to write theme: the value contains a "
-              "line break\n");
+              "glyphRain: failed to write config " + dir.file("new") +
+                  ": Refusing to write theme: the value contains a line break\n");
     EXPECT_FALSE(test::file_exists(dir.file("new")));
 }
 

@@ -1,65 +1,28 @@
 // SPDX-License-Identifier: MIT
-// The wizard driven with scripted answers, and the font suggestion from a fake fc-match.
+// The wizard driven with scripted answers.
 #include "config/wizard.hpp"
 
-#include <cstdlib>
 #include <functional>
+#include <optional>
 #include <sstream>
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
-
-#include "support/temp_dir.hpp"
 
 namespace glyphrain {
 namespace {
 
-/// Puts a fake fc-match, and nothing else, on PATH for the duration of a test. It logs every
-/// argument on a line of its own and answers each of the two queries with a shell snippet.
-class FakeFcMatch {
-  public:
-    FakeFcMatch() {
-        const char* path = std::getenv("PATH");
-        m_old_path = path ? path : "";
-        ::setenv("PATH", m_bin.path().c_str(), 1);
-    }
-    ~FakeFcMatch() { ::setenv("PATH", m_old_path.c_str(), 1); }
-    FakeFcMatch(const FakeFcMatch&) = delete;
-    FakeFcMatch& operator=(const FakeFcMatch&) = delete;
-
-    void install(const std::string& japanese, const std::string& monospace) const {
-        const std::string script = m_bin.file("fc-match");
-        test::write_file(script, "#!/bin/sh\n"
-                                 "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '" +
-                                     log_path() +
-                                     "'; done\n"
-                                     "case \"$3\" in\n"
-                                     "monospace:lang=ja) " +
-                                     japanese + ";;\nmonospace) " + monospace +
-                                     ";;\nesac\nexit 9\n");
-        ::chmod(script.c_str(), 0755);
-    }
-    std::string log() const { return test::read_file(log_path()); }
-
-  private:
-    std::string log_path() const { return m_bin.file("fc-match.log"); }
-
-    test::TempDir m_bin;
-    std::string m_old_path;
-};
-
-const std::string k_first_fails = "exit 1";
-const std::string k_prints_font = "printf '  /x/font.ttf\\n'; exit 0";
+const std::optional<std::string> k_suggestion = "/x/font.ttf";
 
 struct WizardRun {
     Settings settings;
     std::string err;
 };
 
-WizardRun run_scripted(const Settings& start, const std::string& input) {
+WizardRun run_scripted(const Settings& start, const std::string& input,
+                       const std::optional<std::string>& suggestion = k_suggestion) {
     std::istringstream in(input);
     ::testing::internal::CaptureStderr();
-    Settings result = run_wizard(start, in);
+    Settings result = run_wizard(start, suggestion, in);
     return {result, ::testing::internal::GetCapturedStderr()};
 }
 
@@ -83,18 +46,12 @@ const std::string k_default_transcript = "glyphRain: interactive configuration\n
                                          "Right click command: "
                                          "Run in the background? [y/N]: ";
 
-class WizardTest : public ::testing::Test {
-  protected:
-    void SetUp() override { m_fc_match.install(k_first_fails, k_prints_font); }
-    FakeFcMatch m_fc_match;
-};
+class WizardTest : public ::testing::Test {};
 
 TEST_F(WizardTest, EmptyAnswersKeepEverythingAndShowTheSuggestion) {
     WizardRun run = run_scripted(Settings{}, std::string(10, '\n'));
     EXPECT_EQ(run.settings, Settings{});
     EXPECT_EQ(run.err, k_default_transcript);
-    EXPECT_EQ(m_fc_match.log(), "--format\n%{file}\nmonospace:lang=ja\n"
-                                "--format\n%{file}\nmonospace\n");
 }
 
 TEST_F(WizardTest, InputClosedAfterTheFirstAnswerStillAsksEverything) {
@@ -226,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct FontPromptCase {
     std::string name;
     std::optional<std::string> font;
-    bool has_fc_match;
+    std::optional<std::string> suggestion;
     std::string prompt;
     friend void PrintTo(const FontPromptCase& c, std::ostream* os) { *os << c.name; }
 };
@@ -234,11 +191,9 @@ struct FontPromptCase {
 class FontPromptTest : public ::testing::TestWithParam<FontPromptCase> {};
 
 TEST_P(FontPromptTest, ShowsTheFontOrTheSuggestionWithoutStoringIt) {
-    FakeFcMatch fc_match;
-    if (GetParam().has_fc_match) fc_match.install(k_first_fails, k_prints_font);
     Settings start;
     start.font = GetParam().font;
-    WizardRun run = run_scripted(start, "\n\n\n\n");
+    WizardRun run = run_scripted(start, "\n\n\n\n", GetParam().suggestion);
     EXPECT_EQ(run.settings.font, GetParam().font);
     EXPECT_NE(run.err.find("[75]: " + GetParam().prompt + "Head color"), std::string::npos)
         << run.err;
@@ -246,50 +201,15 @@ TEST_P(FontPromptTest, ShowsTheFontOrTheSuggestionWithoutStoringIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FontPromptTest,
-    ::testing::Values(
-        FontPromptCase{"set", "/a.ttf", true, "Font path (Enter for auto-detect) [/a.ttf]: "},
-        FontPromptCase{"set_empty", "", true, "Font path (Enter for auto-detect) []: "},
-        FontPromptCase{"suggested", std::nullopt, true,
-                       "Font path (Enter for auto-detect) [auto: /x/font.ttf]: "},
-        FontPromptCase{"no_fc_match", std::nullopt, false, "Font path (Enter for auto-detect): "}),
+    ::testing::Values(FontPromptCase{"set", "/a.ttf", k_suggestion,
+                                     "Font path (Enter for auto-detect) [/a.ttf]: "},
+                      FontPromptCase{"set_empty", "", k_suggestion,
+                                     "Font path (Enter for auto-detect) []: "},
+                      FontPromptCase{"suggested", std::nullopt, k_suggestion,
+                                     "Font path (Enter for auto-detect) [auto: /x/font.ttf]: "},
+                      FontPromptCase{"no_suggestion", std::nullopt, std::nullopt,
+                                     "Font path (Enter for auto-detect): "}),
     [](const ::testing::TestParamInfo<FontPromptCase>& param) { return param.param.name; });
-
-struct SuggestionCase {
-    std::string name;
-    std::string japanese;
-    std::string monospace;
-    std::optional<std::string> suggestion;
-    int queries;
-    friend void PrintTo(const SuggestionCase& c, std::ostream* os) { *os << c.name; }
-};
-
-class SuggestFontTest : public ::testing::TestWithParam<SuggestionCase> {};
-
-TEST_P(SuggestFontTest, AsksJapaneseFirstThenAnyMonospace) {
-    FakeFcMatch fc_match;
-    fc_match.install(GetParam().japanese, GetParam().monospace);
-    EXPECT_EQ(suggest_font(), GetParam().suggestion);
-    std::string expected_log = "--format\n%{file}\nmonospace:lang=ja\n";
-    if (GetParam().queries == 2) expected_log += "--format\n%{file}\nmonospace\n";
-    EXPECT_EQ(fc_match.log(), expected_log);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SuggestFontTest,
-    ::testing::Values(
-        SuggestionCase{"japanese", "printf '/ja.otf'; exit 0", "exit 1", "/ja.otf", 1},
-        SuggestionCase{"japanese_fails", k_first_fails, k_prints_font, "/x/font.ttf", 2},
-        SuggestionCase{"japanese_blank", "printf ' \\n\\t'; exit 0", k_prints_font, "/x/font.ttf",
-                       2},
-        SuggestionCase{"both_fail", "exit 1", "exit 2", std::nullopt, 2},
-        SuggestionCase{"invalid_utf8", "printf '/f\\377.ttf\\n'; exit 0", "exit 1",
-                       "/f\xEF\xBF\xBD.ttf", 1}),
-    [](const ::testing::TestParamInfo<SuggestionCase>& param) { return param.param.name; });
-
-TEST(SuggestFont, MissingFcMatchGivesNoSuggestion) {
-    FakeFcMatch empty_path; // nothing installed
-    EXPECT_EQ(suggest_font(), std::nullopt);
-}
 
 } // namespace
 } // namespace glyphrain

@@ -6,16 +6,10 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
-#include <string>
-#include <string_view>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "glyphs/atlas_builder.hpp"
 #include "glyphs/font.hpp"
 #include "system/error.hpp"
-#include "system/file.hpp"
-#include "system/unique_fd.hpp"
 
 namespace {
 
@@ -24,14 +18,6 @@ using namespace glyphrain;
 // The first input byte picks the window size: the smallest, a non-multiple of 96, a middling
 // one and the largest, so bitmaps are checked against every kind of edge limit.
 constexpr std::array<std::uint64_t, 4> k_sizes = {96, 100, 200, 1024};
-
-/// The bytes as a mapped file, through the same mapping the program reads fonts with.
-MappedFile map_bytes(const std::uint8_t* data, std::size_t size) {
-    UniqueFd fd(::memfd_create("font", MFD_CLOEXEC));
-    if (!fd) std::abort();
-    write_all(fd.get(), std::string_view(reinterpret_cast<const char*>(data), size));
-    return MappedFile("/proc/self/fd/" + std::to_string(fd.get()));
-}
 
 bool fits_i32(std::int64_t value) {
     return value >= std::numeric_limits<std::int32_t>::min() &&
@@ -57,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t window = k_sizes[data[0] % k_sizes.size()];
     std::optional<LoadedFont> font;
     try {
-        font.emplace(load_font(map_bytes(data + 1, size - 1)));
+        font.emplace(load_font(FontBytes(data + 1, data + size)));
     } catch (const AppError&) {
         return 0; // not a usable font: reported to the user, nothing more to check
     }

@@ -2,6 +2,7 @@
 // Installed fonts the glyph tests draw with, and small builders of odd font files.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +44,16 @@ inline void write_be32(std::string& data, std::size_t at, std::uint32_t value) {
         data[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (24 - 8 * i));
 }
 
+inline std::uint16_t read_be16(const std::string& data, std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(data[at]) << 8 |
+                                      static_cast<unsigned char>(data[at + 1]));
+}
+
+inline void write_be16(std::string& data, std::size_t at, std::uint16_t value) {
+    data[at] = static_cast<char>(value >> 8);
+    data[at + 1] = static_cast<char>(value & 0xFF);
+}
+
 /// Offset of the table tag in a single-face sfnt file, or npos.
 inline std::size_t find_table(const std::string& font, std::string_view tag) {
     const std::size_t tables =
@@ -73,6 +84,39 @@ inline std::string with_ascender(std::string font, std::uint16_t ascender) {
     if (hhea == std::string::npos) throw std::runtime_error("no hhea table");
     font[hhea + 4] = static_cast<char>(ascender >> 8);
     font[hhea + 5] = static_cast<char>(ascender & 0xFF);
+    return font;
+}
+
+/// The font with its first count kana (from U+3041 on) cut from every format 4 and format 12
+/// character map, so that they map to glyph 0 as in a font that lacks them. The run of kana must
+/// start a segment mapped by a delta, as it does in VL Gothic.
+inline std::string without_first_kana(std::string font, std::uint16_t count) {
+    const std::size_t cmap = find_table(font, "cmap");
+    if (cmap == std::string::npos) throw std::runtime_error("no cmap table");
+    std::vector<std::size_t> done; // subtables may be shared by several encodings
+    for (std::size_t i = 0; i < read_be16(font, cmap + 2); ++i) {
+        const std::size_t sub = cmap + read_be32(font, cmap + 4 + 8 * i + 4);
+        if (std::find(done.begin(), done.end(), sub) != done.end()) continue;
+        done.push_back(sub);
+        if (read_be16(font, sub) == 4) {
+            const std::size_t segments = read_be16(font, sub + 6) / 2;
+            const std::size_t starts = sub + 16 + 2 * segments;
+            const std::size_t range_offsets = starts + 4 * segments;
+            for (std::size_t s = 0; s < segments; ++s) {
+                if (read_be16(font, starts + 2 * s) != 0x3041) continue;
+                if (read_be16(font, range_offsets + 2 * s) != 0)
+                    throw std::runtime_error("kana mapped through the glyph array");
+                write_be16(font, starts + 2 * s, static_cast<std::uint16_t>(0x3041 + count));
+            }
+        } else if (read_be16(font, sub) == 12) {
+            for (std::size_t g = 0; g < read_be32(font, sub + 12); ++g) {
+                const std::size_t group = sub + 16 + 12 * g;
+                if (read_be32(font, group) != 0x3041) continue;
+                write_be32(font, group, 0x3041 + count);
+                write_be32(font, group + 8, read_be32(font, group + 8) + count);
+            }
+        }
+    }
     return font;
 }
 

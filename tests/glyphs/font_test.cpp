@@ -21,20 +21,20 @@ using test::FakeFcMatch;
 using test::ScopedPath;
 using test::TempDir;
 
-std::string text_of(const MappedFile& file) {
-    return std::string(file.bytes().begin(), file.bytes().end());
+std::string text_of(const FontBytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::string error_of(const std::string& path) {
     try {
         read_font_file(path);
-        return "<mapped>";
+        return "<read>";
     } catch (const std::runtime_error& e) {
         return e.what();
     }
 }
 
-TEST(ReadFontFile, MapsFilesUpToTheCapAndRefusesLarger) {
+TEST(ReadFontFile, ReadsFilesUpToTheCapAndRefusesLargerOrChangingOnes) {
     TempDir dir;
     test::write_file(dir.file("a.ttf"), "font bytes");
     test::write_file(dir.file("empty.ttf"), "");
@@ -44,12 +44,15 @@ TEST(ReadFontFile, MapsFilesUpToTheCapAndRefusesLarger) {
 
     EXPECT_EQ(text_of(read_font_file(dir.file("a.ttf"))), "font bytes");
     EXPECT_EQ(text_of(read_font_file(dir.file("link.ttf"))), "font bytes");
-    EXPECT_TRUE(read_font_file(dir.file("empty.ttf")).bytes().empty());
-    EXPECT_EQ(read_font_file(dir.file("cap.ttf")).bytes().size(), 67108864u);
+    EXPECT_TRUE(read_font_file(dir.file("empty.ttf")).empty());
+    EXPECT_EQ(read_font_file(dir.file("cap.ttf")).size(), 67108864u);
     EXPECT_EQ(error_of(dir.file("over.ttf")),
               "Font file too large (67108865 bytes, max 67108864 bytes)");
     EXPECT_EQ(error_of(""), "No such file or directory (os error 2)");
     EXPECT_EQ(error_of(dir.path()), "Is a directory (os error 21)");
+    // Holds more than its size says, as a font does when rewritten while read: what was read is
+    // no font file, and reading must not trust the size either.
+    EXPECT_EQ(error_of("/proc/self/status"), "Font file changed while it was read");
 }
 
 const std::string k_ja_call = "[--format][%{file}][monospace:lang=ja]\n";
@@ -179,6 +182,41 @@ TEST_F(Discovery, ConfiguredFontIsUsedWithoutAnyQuery) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "glyphRain: using font " + font("fallback.ttf") + "\n");
     EXPECT_EQ(m_fc.log(), "");
+}
+
+struct SuggestionCase {
+    const char* name;
+    std::optional<std::string> ja; // fc-match's answer to each query; none makes it fail
+    int ja_status;
+    std::optional<std::string> mono;
+    std::optional<std::string> suggestion;
+    int queries;
+};
+
+class SuggestFont : public Discovery, public ::testing::WithParamInterface<SuggestionCase> {};
+
+TEST_P(SuggestFont, AsksJapaneseFirstThenAnyMonospaceWithoutReading) {
+    const SuggestionCase& c = GetParam();
+    if (c.ja) m_fc.answer_ja(*c.ja, c.ja_status);
+    if (c.mono) m_fc.answer_mono(*c.mono);
+    ScopedPath path(m_fc.bin());
+    EXPECT_EQ(suggest_font(), c.suggestion);
+    EXPECT_EQ(m_fc.log(), c.queries == 1 ? k_ja_call : k_ja_call + k_mono_call);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SuggestFont,
+    ::testing::Values(
+        SuggestionCase{"Japanese", "/ja.otf", 0, std::nullopt, "/ja.otf", 1},
+        SuggestionCase{"JapaneseFails", "/ja.otf", 1, "  /x/font.ttf\n", "/x/font.ttf", 2},
+        SuggestionCase{"JapaneseBlank", " \n\t", 0, "/x/font.ttf", "/x/font.ttf", 2},
+        SuggestionCase{"BothFail", std::nullopt, 0, std::nullopt, std::nullopt, 2},
+        SuggestionCase{"InvalidUtf8", "/f\xFF.ttf\n", 0, std::nullopt, "/f\xEF\xBF\xBD.ttf", 1}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(Discovery, NoSuggestionWithoutFcMatch) {
+    ScopedPath empty_path(m_fonts.path());
+    EXPECT_EQ(suggest_font(), std::nullopt);
 }
 
 /// load_font of content written to a temporary file.

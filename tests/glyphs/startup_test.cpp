@@ -36,18 +36,44 @@ class Startup : public ::testing::Test {
     TempDir m_files;
 };
 
-TEST_F(Startup, PrintsTheFontAndGridLines) {
-    auto r = run({"--font", test::k_dejavu_mono});
-    // DejaVu has no kana at all, which the warning says.
-    EXPECT_EQ(before_error(r.err),
-              "glyphRain: using font " + test::k_dejavu_mono +
-                  "\nglyphRain: grid 14x7, cell 6x12, font size 9.0, 172 glyphs\n"
-                  "glyphRain: warning: " +
-                  test::k_dejavu_mono +
-                  " lacks 172 of the 172 kana, which show as empty boxes; install fonts-noto-cjk "
-                  "or fonts-vlgothic, or choose a font with --font\n");
+struct FontLinesCase {
+    const char* name;
+    std::string font;  // an installed font
+    std::uint16_t cut; // kana cut from its character map first
+    std::string lines; // after the "using font" line; {font} stands for the file used
+    friend void PrintTo(const FontLinesCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class FontLines : public Startup, public ::testing::WithParamInterface<FontLinesCase> {};
+
+TEST_P(FontLines, NameTheFontTheGridAndAnyMissingKana) {
+    const FontLinesCase& c = GetParam();
+    std::string font = c.font;
+    if (c.cut > 0) {
+        font = m_files.file("cut.ttf");
+        test::write_file(font, test::without_first_kana(test::read_file(c.font), c.cut));
+    }
+    auto r = run({"--font", font});
+    std::string lines = c.lines;
+    if (auto at = lines.find("{font}"); at != std::string::npos) lines.replace(at, 6, font);
+    EXPECT_EQ(before_error(r.err), "glyphRain: using font " + font + "\n" + lines);
     EXPECT_EQ(r.status, 1); // no display to open
 }
+
+const std::string k_kana_advice = " kana, which show as empty boxes; install fonts-noto-cjk or "
+                                  "fonts-vlgothic, or choose a font with --font\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FontLines,
+    ::testing::Values(FontLinesCase{"NoKana", test::k_dejavu_mono, 0,
+                                    "glyphRain: grid 14x7, cell 6x12, font size 9.0, 172 glyphs\n"
+                                    "glyphRain: warning: {font} lacks 172 of the 172" +
+                                        k_kana_advice},
+                      FontLinesCase{"SomeKanaMissing", test::k_vl_gothic, 5,
+                                    "glyphRain: grid 8x8, cell 10x10, font size 9.0, 172 glyphs\n"
+                                    "glyphRain: warning: {font} lacks 5 of the 172" +
+                                        k_kana_advice}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(Startup, ConfiguredFontAndSizeComeFromTheFile) {
     ::mkdir(m_home.file("config").c_str(), 0700);

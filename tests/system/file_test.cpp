@@ -33,27 +33,6 @@ TEST(ReadRegularFile, ReadsWholeFilesAndRejectsEverythingElse) {
     EXPECT_FALSE(read_regular_file("/proc/self/status", 16));
 }
 
-TEST(MappedFile, MapsContentAndReportsErrors) {
-    TempDir dir;
-    test::write_file(dir.file("a"), "abc");
-    test::write_file(dir.file("empty"), "");
-    MappedFile mapped(dir.file("a"));
-    EXPECT_EQ(std::string(mapped.bytes().begin(), mapped.bytes().end()), "abc");
-    MappedFile moved = std::move(mapped);
-    EXPECT_EQ(moved.bytes().size(), 3u);
-    EXPECT_TRUE(mapped.bytes().empty());
-    EXPECT_TRUE(MappedFile(dir.file("empty")).bytes().empty());
-
-    try {
-        MappedFile missing(dir.file("missing"));
-        FAIL();
-    } catch (const SystemError& e) {
-        EXPECT_EQ(e.code(), ENOENT);
-        EXPECT_STREQ(e.what(), "No such file or directory (os error 2)");
-    }
-    EXPECT_THROW(MappedFile{dir.path()}, SystemError);
-}
-
 TEST(WriteAll, WritesEverythingOrThrows) {
     TempDir dir;
     int fd = ::open(dir.file("out").c_str(), O_WRONLY | O_CREAT, 0600);

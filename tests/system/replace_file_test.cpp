@@ -4,6 +4,7 @@
 #include "system/replace_file.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -111,10 +112,33 @@ TEST_F(ReplaceFileTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
     EXPECT_EQ(test::directory_entries(m_dir.path()), std::vector<std::string>{"config"});
 }
 
-TEST_F(ReplaceFileTest, KeepExistingPublishesOnlyWhereNoFileIs) {
+/// How the no-replace rename behaves: the kernel's, or refused as by a file system without it.
+struct NoReplaceCase {
+    std::string name;
+    RenameNoReplace rename; // nullptr: the kernel's
+    friend void PrintTo(const NoReplaceCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class KeepExistingTest : public ReplaceFileTest,
+                         public ::testing::WithParamInterface<NoReplaceCase> {
+  protected:
+    void SetUp() override {
+        ReplaceFileTest::SetUp();
+        m_kernel_rename = swap_rename_noreplace(nullptr);
+        swap_rename_noreplace(GetParam().rename ? GetParam().rename : m_kernel_rename);
+    }
+    void TearDown() override {
+        swap_rename_noreplace(m_kernel_rename);
+        ReplaceFileTest::TearDown();
+    }
+    RenameNoReplace m_kernel_rename = nullptr;
+};
+
+TEST_P(KeepExistingTest, PublishesOnlyWhereNoFileIs) {
     const std::string path = m_dir.file("config");
     EXPECT_TRUE(replace_file(path, k_text, WriteMode::keep_existing));
     EXPECT_EQ(test::read_file(path), k_text);
+    EXPECT_EQ(test::directory_entries(m_dir.path()), std::vector<std::string>{"config"});
     // A file that is there when the default is moved into place wins, even a read-only one.
     test::write_file(path, "size = 512\n");
     ASSERT_EQ(::chmod(path.c_str(), 0400), 0);
@@ -122,6 +146,23 @@ TEST_F(ReplaceFileTest, KeepExistingPublishesOnlyWhereNoFileIs) {
     EXPECT_EQ(test::read_file(path), "size = 512\n");
     EXPECT_EQ(test::directory_entries(m_dir.path()), std::vector<std::string>{"config"});
 }
+
+int refuse_einval(const char*, const char*) {
+    errno = EINVAL;
+    return -1;
+}
+
+int refuse_enosys(const char*, const char*) {
+    errno = ENOSYS;
+    return -1;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Renames, KeepExistingTest,
+    ::testing::Values(NoReplaceCase{"kernel", nullptr},
+                      NoReplaceCase{"flag_unsupported_by_file_system", refuse_einval},
+                      NoReplaceCase{"call_unknown_to_kernel", refuse_enosys}),
+    [](const ::testing::TestParamInfo<NoReplaceCase>& param) { return param.param.name; });
 
 /// Runs as an unprivileged user while it lives when the test runs as root, who passes every
 /// permission check.

@@ -215,14 +215,14 @@ TEST_P(UnwritableConfigDirectory, FailureIsReportedAndTheReloadGoesOn) {
     std::filesystem::remove_all(config_home);
     test::write_file(config_home, "not a directory\n");
     const std::size_t before = app.err().size();
+    const std::string failed = "glyphRain: failed to write config " + app.config_file() + ": ";
     app.click(2);
-    ASSERT_TRUE(app.wait_for_count("glyphRain: failed to write config: ", 1, k_wait_ms))
-        << app.err();
+    ASSERT_TRUE(app.wait_for_count(failed, 1, k_wait_ms)) << app.err();
     // The reload still happens: the unreadable file leaves every setting at its default.
     EXPECT_TRUE(frames_turn(app, test::k_default_palette, test::k_red_palette, k_wait_ms));
     const std::string added = app.err().substr(before);
     const std::string reason = added.substr(0, added.find('\n'));
-    EXPECT_GT(reason.size(), std::string("glyphRain: failed to write config: ").size()) << added;
+    EXPECT_GT(reason.size(), failed.size()) << added;
     EXPECT_EQ(added.substr(added.find('\n') + 1), quiet ? "" : k_click_reloaded) << added;
     EXPECT_FALSE(test::file_exists(config_home + "/glyphRain/config"));
 }
