@@ -158,8 +158,13 @@ void write_default_config_if_missing(const ArgList& args, const Settings& settin
             // wins, and the reload reads it.
             if (!write_config(*path, settings, WriteMode::keep_existing)) return;
         } catch (const std::exception& e) {
-            print_stderr("glyphRain: failed to write config {}: {}\n", decode_utf8_lossy(*path),
-                         e.what());
+            // Name the file, unless the reason already does (an unwritable directory).
+            const std::string shown = decode_utf8_lossy(*path);
+            const std::string_view reason = e.what();
+            if (reason.find(shown) != std::string_view::npos)
+                print_stderr("glyphRain: failed to write config: {}\n", reason);
+            else
+                print_stderr("glyphRain: failed to write config {}: {}\n", shown, reason);
             return;
         }
         if (!settings.quiet)
