@@ -106,7 +106,8 @@ void BM_compose_frame(benchmark::State& state) {
 }
 
 // One step and the frame composed by changes, in steady state, into one client buffer (1) or two
-// shared segments in turn (2). "sent" is the share of the window's pixels in the rectangles.
+// shared segments in turn (2). "sent" is the share of the window's pixels in the rectangles,
+// "rects" their number per frame.
 void BM_compose_changed(benchmark::State& state) {
     const auto size = static_cast<std::size_t>(state.range(0));
     const auto buffers = static_cast<std::size_t>(state.range(1));
@@ -125,14 +126,17 @@ void BM_compose_changed(benchmark::State& state) {
     };
     for (std::size_t i = 0; i < 2 * buffers; ++i)
         compose_next();
-    double sent = 0;
+    double sent = 0, rects = 0;
     for (auto _ : state) {
-        for (const PixelRect& rect : compose_next())
+        for (const PixelRect& rect : compose_next()) {
             sent += static_cast<double>(rect.width) * rect.height;
+            ++rects;
+        }
         benchmark::ClobberMemory();
     }
-    state.counters["sent"] =
-        sent / static_cast<double>(size * size) / static_cast<double>(state.iterations());
+    const auto composed = static_cast<double>(state.iterations());
+    state.counters["sent"] = sent / static_cast<double>(size * size) / composed;
+    state.counters["rects"] = rects / composed;
 }
 
 // The floor: clearing the same buffer and nothing else.

@@ -169,6 +169,29 @@ std::size_t PartialCompositor::collect_changes(const Shown& shown, GridOffsets o
     return count;
 }
 
+// Neighbouring columns' rectangles come one after the other; each is merged into the one before
+// while the bounding box adds no more than a request costs.
+std::size_t PartialCompositor::merge_sends(std::size_t count) noexcept {
+    if (count == 0) return 0;
+    std::size_t kept = 1;
+    for (std::size_t i = 1; i < count; ++i) {
+        PixelRect& last = m_send[kept - 1];
+        const PixelRect& next = m_send[i];
+        const std::uint64_t x0 = std::min(last.x, next.x), y0 = std::min(last.y, next.y);
+        const std::uint64_t x1 = std::max(last.x + last.width, next.x + next.width);
+        const std::uint64_t y1 = std::max(last.y + last.height, next.y + next.height);
+        const std::uint64_t both =
+            std::uint64_t{last.width} * last.height + std::uint64_t{next.width} * next.height;
+        const std::uint64_t area = (x1 - x0) * (y1 - y0);
+        if (area <= both || area - both <= m_request_cost)
+            last = {static_cast<std::uint32_t>(x0), static_cast<std::uint32_t>(y0),
+                    static_cast<std::uint32_t>(x1 - x0), static_cast<std::uint32_t>(y1 - y0)};
+        else
+            m_send[kept++] = next;
+    }
+    return kept;
+}
+
 const ShadeTable& PartialCompositor::table_for(const CellLook& look, bool lsb_first) noexcept {
     // The byte order is fixed for a run, so it is checked but not hashed.
     const std::uint64_t key = std::uint64_t{std::bit_cast<std::uint32_t>(look.fade)} << 24 ^
@@ -187,19 +210,30 @@ const ShadeTable& PartialCompositor::table_for(const CellLook& look, bool lsb_fi
     return cached.table;
 }
 
-// Shades the runs of bitmap row j of glyph that lie in the window's columns [x0, x1), the bitmap's
-// first column landing at column left of row.
-void PartialCompositor::draw_runs(std::size_t glyph, std::size_t j, std::uint32_t* row,
-                                  std::int64_t left, std::int64_t x0, std::int64_t x1,
+// Shades the runs of bitmap rows [j0, j1) of glyph that lie in the window's columns [x0, x1),
+// bitmap row j0 landing on row (the next one stride pixels further) and column 0 on left.
+void PartialCompositor::draw_runs(std::size_t glyph, std::size_t j0, std::size_t j1,
+                                  std::uint32_t* row, std::int64_t stride, std::int64_t left,
+                                  std::int64_t x0, std::int64_t x1,
                                   const ShadeTable& table) const noexcept {
-    const std::uint8_t* coverage =
-        m_atlas.glyphs[glyph].coverage.data() + j * m_atlas.glyphs[glyph].width;
-    const std::size_t runs = m_ink[glyph].first_row + j;
-    for (std::uint32_t r = m_row_runs[runs]; r < m_row_runs[runs + 1]; ++r) {
-        const std::int64_t begin = std::max<std::int64_t>(m_runs[r].begin, x0 - left);
-        const std::int64_t end = std::min<std::int64_t>(m_runs[r].end, x1 - left);
-        for (std::int64_t i = begin; i < end; ++i)
-            row[left + i] = table[coverage[i]];
+    const GlyphBitmap& bitmap = m_atlas.glyphs[glyph];
+    const std::uint32_t* const first_run = m_row_runs.data() + m_ink[glyph].first_row;
+    const Run* const runs = m_runs.data();
+    // Bitmap columns with ink are [box.x0 - xmin, box.x1 - xmin); most cells need no clipping.
+    const Box& ink = m_ink[glyph].box;
+    const bool clipped = x0 - left > ink.x0 - bitmap.xmin || x1 - left < ink.x1 - bitmap.xmin;
+    for (std::size_t j = j0; j < j1; ++j, row += stride) {
+        const std::uint8_t* const coverage = bitmap.coverage.data() + j * bitmap.width;
+        std::uint32_t* const dst = row + left;
+        for (std::uint32_t r = first_run[j]; r < first_run[j + 1]; ++r) {
+            std::int64_t begin = runs[r].begin, end = runs[r].end;
+            if (clipped) {
+                begin = std::max(begin, x0 - left);
+                end = std::min(end, x1 - left);
+            }
+            for (std::int64_t i = begin; i < end; ++i)
+                dst[i] = table[coverage[i]];
+        }
     }
 }
 
@@ -227,10 +261,9 @@ void PartialCompositor::redraw_cells(FrameBuffer& buffer, const Shown& shown, Gr
             const std::int64_t left = ink.x0 - m_ink[now.glyph].box.x0 + bitmap.xmin;
             const std::int64_t top = ink.y0 - m_ink[now.glyph].box.y0 + m_atlas.ascent -
                                      bitmap.ymin - static_cast<std::int64_t>(bitmap.height) + 1;
-            const ShadeTable& table = table_for(now, lsb_first);
-            for (std::int64_t y = ink.y0; y < ink.y1; ++y)
-                draw_runs(now.glyph, static_cast<std::size_t>(y - top), pixels + y * width, left,
-                          ink.x0, ink.x1, table);
+            draw_runs(now.glyph, static_cast<std::size_t>(ink.y0 - top),
+                      static_cast<std::size_t>(ink.y1 - top), pixels + ink.y0 * width, width, left,
+                      ink.x0, ink.x1, table_for(now, lsb_first));
         }
 }
 
@@ -270,8 +303,9 @@ void PartialCompositor::recompose(FrameBuffer& buffer, const PixelRect& rect, Gr
         for (std::size_t k = 0; k < count; ++k) {
             const Source& source = m_sources[k];
             if (y < source.box.y0 || y >= source.box.y1) continue;
-            draw_runs(source.glyph, static_cast<std::size_t>(y - source.top), row, source.left,
-                      source.box.x0, source.box.x1, m_tables[k]);
+            const auto j = static_cast<std::size_t>(y - source.top);
+            draw_runs(source.glyph, j, j + 1, row, width, source.left, source.box.x0, source.box.x1,
+                      m_tables[k]);
         }
     }
 }
@@ -319,7 +353,7 @@ PartialCompositor::compose_changed(FrameBuffer& buffer, std::size_t index, const
     if (shown) remember(*shown, buffer, bevel, lsb_first);
 
     if (matches(m_window, buffer, bevel, lsb_first))
-        m_send_count = collect_changes(m_window, offsets, inside, m_send);
+        m_send_count = merge_sends(collect_changes(m_window, offsets, inside, m_send));
     remember(m_window, buffer, bevel, lsb_first);
     return {m_send.data(), m_send_count};
 }

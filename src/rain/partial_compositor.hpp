@@ -57,6 +57,11 @@ class PartialCompositor {
     /// send that failed): the next compose returns the whole window.
     void mark_window_changed() noexcept;
 
+    /// What one more request costs, as a number of pixels sent: a rectangle is merged into the one
+    /// before it when their bounding box holds at most this many pixels more than the two. 0 (the
+    /// default) merges only where nothing is added.
+    void set_request_cost(std::size_t pixels) noexcept { m_request_cost = pixels; }
+
   private:
     // A half-open box of pixels [x0, x1) x [y0, y1); relative to a cell's corner or absolute.
     struct Box {
@@ -102,9 +107,10 @@ class PartialCompositor {
                GridOffsets offsets) const noexcept;
     std::size_t collect_changes(const Shown& shown, GridOffsets offsets, Box inside,
                                 std::vector<PixelRect>& rects) const noexcept;
+    std::size_t merge_sends(std::size_t count) noexcept;
     const shading::ShadeTable& table_for(const shading::CellLook& look, bool lsb_first) noexcept;
-    void draw_runs(std::size_t glyph, std::size_t j, std::uint32_t* row, std::int64_t left,
-                   std::int64_t x0, std::int64_t x1,
+    void draw_runs(std::size_t glyph, std::size_t j0, std::size_t j1, std::uint32_t* row,
+                   std::int64_t stride, std::int64_t left, std::int64_t x0, std::int64_t x1,
                    const shading::ShadeTable& table) const noexcept;
     void redraw_cells(FrameBuffer& buffer, const Shown& shown, GridOffsets offsets,
                       bool lsb_first) noexcept;
@@ -127,6 +133,7 @@ class PartialCompositor {
     std::vector<PixelRect> m_draw;        // what the buffer needs redrawn
     std::vector<PixelRect> m_send;        // what the window needs
     std::size_t m_send_count = 0;
+    std::size_t m_request_cost = 0;
     std::vector<Source> m_sources;
     std::vector<shading::ShadeTable> m_tables; // the sources' tables while a rectangle is drawn
     // Fades repeat from frame to frame (one per trail position and drop length), so their tables

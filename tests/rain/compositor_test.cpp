@@ -466,6 +466,7 @@ struct PartialCase {
     bool overhang;
     std::size_t buffers; // 1: a client buffer, 2: segments used in turn (either may come twice)
     std::size_t extra_glyphs; // grid indices past the atlas, which draw nothing
+    std::size_t request_cost = 0;
 };
 
 void PrintTo(const PartialCase& c, std::ostream* out) {
@@ -486,6 +487,7 @@ TEST_P(PartialCompose, EqualsFullComposeAndTheRectanglesBringTheWindowUpToDate) 
     const std::size_t rows = (c.height - 8) / static_cast<std::size_t>(atlas.cell_height);
     RainState rain(cols, rows, atlas.glyphs.size() + c.extra_glyphs, c.width * 7 + c.buffers);
     PartialCompositor partial(atlas, cols, rows, c.buffers);
+    partial.set_request_cost(c.request_cost);
     std::vector<FrameBuffer> buffers;
     for (std::size_t i = 0; i < c.buffers; ++i) {
         buffers.emplace_back(c.width, c.height);
@@ -558,7 +560,9 @@ INSTANTIATE_TEST_SUITE_P(
                       PartialCase{"overhangClient96", 96, 96, true, 1, 3},
                       PartialCase{"overhangSegments96", 96, 96, true, 2, 0},
                       PartialCase{"segments131", 131, 131, false, 2, 3},
+                      PartialCase{"mergedSegments131", 131, 131, false, 2, 0, 2000},
                       PartialCase{"overhangSegments131x200", 131, 200, true, 2, 0},
+                      PartialCase{"mergedOverhangClient131x200", 131, 200, true, 1, 0, 1u << 30},
                       PartialCase{"client256", 256, 256, false, 1, 0},
                       PartialCase{"overhangSegments512", 512, 512, true, 2, 0}),
     [](const ::testing::TestParamInfo<PartialCase>& run) { return std::string(run.param.name); });
