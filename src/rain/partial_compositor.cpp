@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Partial composition: per-cell looks compared with what a buffer and the window hold, the
-// changed cells' ink merged into one rectangle per run of a column, each rectangle redrawn once.
+// Partial composition: per-cell looks compared with what a buffer and the window hold; changed
+// cells redrawn from their runs of ink, and their ink merged into one rectangle per column run.
 #include "rain/partial_compositor.hpp"
 
 #include <algorithm>
