@@ -1,16 +1,19 @@
 // SPDX-License-Identifier: MIT
-// Cost of one rain step and one composed frame per window size, against a bare clear of the
-// same buffer. Uses the VL Gothic atlas when the font loads, else plausible synthetic glyphs.
+// Cost of one rain step and one composed frame per window size, whole or by changes, against a
+// bare clear of the same buffer. Uses the VL Gothic atlas when the font loads, else plausible
+// synthetic glyphs.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
 #include "config/settings.hpp"
 #include "glyphs/load_glyphs.hpp"
 #include "rain/compositor.hpp"
+#include "rain/partial_compositor.hpp"
 #include "rain/rain_state.hpp"
 
 namespace {
@@ -102,6 +105,40 @@ void BM_compose_frame(benchmark::State& state) {
     }
 }
 
+// One step and the frame composed by changes, in steady state, into one client buffer (1) or two
+// shared segments in turn (2). "sent" is the share of the window's pixels in the rectangles,
+// "rects" their number per frame.
+void BM_compose_changed(benchmark::State& state) {
+    const auto size = static_cast<std::size_t>(state.range(0));
+    const auto buffers = static_cast<std::size_t>(state.range(1));
+    const AtlasBuild build = bench_atlas(size, state);
+    RainState rain = warm_rain(build);
+    const Settings settings;
+    PartialCompositor partial(build.atlas, build.cols, build.rows, buffers);
+    std::vector<FrameBuffer> frames;
+    for (std::size_t i = 0; i < buffers; ++i)
+        frames.emplace_back(size, size);
+    std::size_t frame = 0;
+    const auto compose_next = [&] {
+        const std::size_t index = frame++ % buffers;
+        rain.step_rain(k_default_density);
+        return partial.compose_changed(frames[index], index, rain, settings, true);
+    };
+    for (std::size_t i = 0; i < 2 * buffers; ++i)
+        compose_next();
+    double sent = 0, rects = 0;
+    for (auto _ : state) {
+        for (const PixelRect& rect : compose_next()) {
+            sent += static_cast<double>(rect.width) * rect.height;
+            ++rects;
+        }
+        benchmark::ClobberMemory();
+    }
+    const auto composed = static_cast<double>(state.iterations());
+    state.counters["sent"] = sent / static_cast<double>(size * size) / composed;
+    state.counters["rects"] = rects / composed;
+}
+
 // The floor: clearing the same buffer and nothing else.
 void BM_clear_frame(benchmark::State& state) {
     const auto size = static_cast<std::size_t>(state.range(0));
@@ -115,6 +152,7 @@ void BM_clear_frame(benchmark::State& state) {
 
 BENCHMARK(BM_step_rain)->Arg(96)->Arg(128)->Arg(256)->Arg(512)->Arg(1024);
 BENCHMARK(BM_compose_frame)->Arg(96)->Arg(128)->Arg(256)->Arg(512)->Arg(1024);
+BENCHMARK(BM_compose_changed)->ArgsProduct({{96, 256, 512, 1024}, {1, 2}});
 BENCHMARK(BM_clear_frame)->Arg(96)->Arg(128)->Arg(256)->Arg(512)->Arg(1024);
 
 } // namespace

@@ -4,85 +4,20 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <new>
 #include <stdexcept>
 
+#include "rain/shading.hpp"
+
 namespace glyphrain {
+
+using namespace shading;
 
 namespace {
 
 constexpr BevelColors k_default_bevel{{30, 30, 30}, {55, 55, 55}, {120, 120, 120}, {160, 160, 160}};
 constexpr BevelColors k_zenburn_bevel{{35, 32, 28}, {60, 55, 48}, {130, 118, 100}, {160, 145, 125}};
-
-// Bit positions of red, green and blue in a pixel word whose bytes in memory follow the server's
-// byte order (B, G, R, 0 or 0, R, G, B) on this host.
-struct ChannelShifts {
-    unsigned r, g, b;
-};
-
-constexpr ChannelShifts channel_shifts(bool lsb_first) noexcept {
-    const bool little_host = std::endian::native == std::endian::little;
-    return lsb_first == little_host ? ChannelShifts{16, 8, 0} : ChannelShifts{8, 16, 24};
-}
-
-// A channel value already in 0..255 after clamping, truncated toward zero.
-inline std::uint32_t clamp_channel(float value) noexcept {
-    return static_cast<std::uint32_t>(
-        static_cast<std::int32_t>(std::min(std::max(value, 0.0f), 255.0f)));
-}
-
-// The cell's colour as floats, with where each channel goes in the word.
-struct CellPaint {
-    float fade;
-    float r, g, b;
-    ChannelShifts shifts;
-};
-
-// cov / 255 for every coverage byte, computed at compile time with the same IEEE division.
-constexpr std::array<float, 256> k_coverage_fraction = [] {
-    std::array<float, 256> fractions{};
-    for (std::size_t cov = 0; cov < fractions.size(); ++cov)
-        fractions[cov] = static_cast<float>(cov) / 255.0f;
-    return fractions;
-}();
-
-// w = (cov / 255) * fade, then each channel w * c, clamped and truncated: the one shading rule.
-inline std::uint32_t shade_pixel(std::size_t cov, const CellPaint& paint) noexcept {
-    const float w = k_coverage_fraction[cov] * paint.fade;
-    return (clamp_channel(w * paint.r) << paint.shifts.r) |
-           (clamp_channel(w * paint.g) << paint.shifts.g) |
-           (clamp_channel(w * paint.b) << paint.shifts.b);
-}
-
-// From this many visible bitmap pixels on, shading all 256 levels once (a loop the compiler
-// vectorizes) and then copying words is cheaper than shading every inked pixel.
-constexpr std::int64_t k_table_min_pixels = 256;
-
-using ShadeTable = std::array<std::uint32_t, 256>;
-
-void fill_shade_table(ShadeTable& table, const CellPaint& paint) noexcept {
-    for (std::size_t cov = 0; cov < table.size(); ++cov)
-        table[cov] = shade_pixel(cov, paint);
-}
-
-// Coverage 0 keeps the old word; selecting instead of branching avoids mispredictions at the
-// anti-aliased edges and writes the same pixels.
-inline void copy_row(const std::uint8_t* coverage, std::uint32_t* dst, std::int64_t count,
-                     const ShadeTable& table) noexcept {
-    for (std::int64_t i = 0; i < count; ++i) {
-        const std::uint8_t cov = coverage[i];
-        const std::uint32_t old = dst[i];
-        dst[i] = cov != 0 ? table[cov] : old;
-    }
-}
-
-inline void shade_row(const std::uint8_t* coverage, std::uint32_t* dst, std::int64_t count,
-                      const CellPaint& paint) noexcept {
-    for (std::int64_t i = 0; i < count; ++i)
-        if (coverage[i] != 0) dst[i] = shade_pixel(coverage[i], paint);
-}
 
 // One channel of a bevel ring: outer + (inner - outer) * t, clamped and truncated.
 inline std::uint8_t mix_channel(std::uint8_t outer, std::uint8_t inner, float t) noexcept {
@@ -262,12 +197,10 @@ void compose_frame(FrameBuffer& buffer, const RainState& rain, const GlyphAtlas&
         const std::int32_t first = std::max(0, column.head - column.length);
         const std::int32_t last = std::min(rows - 1, column.head);
         for (std::int32_t row = first; row <= last; ++row) {
-            const std::int32_t d = column.head - row;
-            const bool is_head = d == 0;
-            const float fade = is_head ? 1.0f : trail_fade(d, column.length);
             const auto r = static_cast<std::size_t>(row);
-            draw_cell(buffer, atlas, rain.grid()[r * cols + col], col, r, fade,
-                      is_head ? settings.color : settings.trail_color, lsb_first, offsets);
+            const CellLook look =
+                drop_cell_look(column, row, rain.grid()[r * cols + col], settings);
+            draw_cell(buffer, atlas, look.glyph, col, r, look.fade, look.color, lsb_first, offsets);
         }
     }
     draw_bevel(buffer, lsb_first, bevel_colors_for(settings.theme));

@@ -58,6 +58,7 @@ class FrameBuffer {
 
 struct BevelColors {
     Rgb shadow_outer, shadow_inner, light_inner, light_outer;
+    friend bool operator==(const BevelColors&, const BevelColors&) = default;
 };
 
 /// One ring of the sunken frame per pixel of the window's frame.

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The frame compositor: pixel format, fades, shading, placement, clipping, drops and the bevel.
+// The frame compositors: pixel format, fades, shading, placement, clipping, drops, the bevel and
+// partial frames against full ones.
 #include "rain/compositor.hpp"
+#include "rain/partial_compositor.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -412,6 +415,157 @@ TEST(GridOffsets, CentresTheGridRoundingDown) {
     EXPECT_EQ(odd.x, 8u);
     EXPECT_EQ(odd.y, 3u);
 }
+
+// Glyphs of random size, placement and coverage for cells of about size / 96 * 9 pixels, with
+// stray zero rows and columns so the ink is smaller than the bitmap, and some that draw nothing.
+// With overhang, bitmaps reach up to half a cell beyond every side of their cell, and a few span
+// the whole window, into the bevel and past the window's edges.
+GlyphAtlas random_atlas(std::size_t size, bool overhang, std::uint64_t seed) {
+    Xorshift64 rng{seed};
+    const auto pick = [&rng](std::int64_t lo, std::int64_t hi) {
+        return lo +
+               static_cast<std::int64_t>(rng.next_u64() % static_cast<std::uint64_t>(hi - lo + 1));
+    };
+    const auto cell = static_cast<std::int64_t>(size * 9 / 96 + 1);
+    const std::int64_t cell_height = cell + cell / 3, ascent = cell;
+    std::vector<GlyphBitmap> glyphs;
+    for (std::size_t g = 0; g < 40; ++g) {
+        std::int64_t w = pick(1, cell), h = pick(1, cell_height);
+        std::int64_t left = pick(0, cell - w), top = pick(0, cell_height - h);
+        if (overhang) {
+            const bool huge = g % 13 == 0;
+            w = huge ? static_cast<std::int64_t>(size) + 4 : pick(1, 2 * cell);
+            h = huge ? static_cast<std::int64_t>(size) + 4 : pick(1, 2 * cell_height);
+            left = pick(-cell / 2 - 2, cell + 1 - w / 2) -
+                   (huge ? static_cast<std::int64_t>(size) / 2 : 0);
+            top = pick(-cell_height / 2 - 2, cell_height + 1 - h / 2) -
+                  (huge ? static_cast<std::int64_t>(size) / 2 : 0);
+        }
+        std::vector<std::uint8_t> coverage(static_cast<std::size_t>(w * h));
+        const std::int64_t blank_rows = pick(0, h / 3), blank_cols = pick(0, w / 3);
+        for (std::int64_t j = 0; j < h; ++j)
+            for (std::int64_t i = 0; i < w; ++i)
+                if (j >= blank_rows && i >= blank_cols && rng.next_u64() % 5 != 0)
+                    coverage[static_cast<std::size_t>(j * w + i)] =
+                        static_cast<std::uint8_t>(rng.next_u64());
+        if (g % 17 == 5) std::ranges::fill(coverage, std::uint8_t{0});
+        if (g % 19 == 7) coverage.pop_back(); // too short: drawn as nothing
+        // top = ascent - ymin - h + 1
+        glyphs.push_back(make_bitmap(static_cast<std::size_t>(w), static_cast<std::size_t>(h),
+                                     std::move(coverage), static_cast<std::int32_t>(left),
+                                     static_cast<std::int32_t>(ascent - top - h + 1)));
+    }
+    glyphs.push_back(make_bitmap(0, 0, {}));
+    return make_atlas(std::move(glyphs), static_cast<std::size_t>(cell), cell_height,
+                      static_cast<std::int32_t>(ascent));
+}
+
+struct PartialCase {
+    const char* name;
+    std::size_t width, height;
+    bool overhang;
+    std::size_t buffers; // 1: a client buffer, 2: segments used in turn (either may come twice)
+    std::size_t extra_glyphs; // grid indices past the atlas, which draw nothing
+    std::size_t request_cost = 0;
+};
+
+void PrintTo(const PartialCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class PartialCompose : public ::testing::TestWithParam<PartialCase> {};
+
+// A long seeded run with random density, skipped and hidden frames, colour, theme and byte order
+// changes, lost window content and lost buffers: every buffer equals a full compose of the same
+// state, and copying only the returned rectangles into a mirror of the window (as the server
+// does) keeps the mirror equal to it too.
+TEST_P(PartialCompose, EqualsFullComposeAndTheRectanglesBringTheWindowUpToDate) {
+    const PartialCase& c = GetParam();
+    const GlyphAtlas atlas =
+        random_atlas(std::min(c.width, c.height), c.overhang, c.width * 31 + c.height);
+    const std::size_t cols = (c.width - 8) / atlas.cell_width;
+    const std::size_t rows = (c.height - 8) / static_cast<std::size_t>(atlas.cell_height);
+    RainState rain(cols, rows, atlas.glyphs.size() + c.extra_glyphs, c.width * 7 + c.buffers);
+    PartialCompositor partial(atlas, cols, rows, c.buffers);
+    partial.set_request_cost(c.request_cost);
+    std::vector<FrameBuffer> buffers;
+    for (std::size_t i = 0; i < c.buffers; ++i) {
+        buffers.emplace_back(c.width, c.height);
+        std::ranges::fill(buffers.back().bytes(), std::uint8_t{0xAB});
+    }
+    FrameBuffer window(c.width, c.height), full(c.width, c.height);
+    std::ranges::fill(window.bytes(), std::uint8_t{0xCD});
+
+    Xorshift64 rng{99};
+    std::array<Rgb, 16> palette{};
+    for (Rgb& color : palette)
+        color = {static_cast<std::uint8_t>(rng.next_u64()),
+                 static_cast<std::uint8_t>(rng.next_u64()),
+                 static_cast<std::uint8_t>(rng.next_u64())};
+    Settings settings;
+    bool lsb = true;
+    std::uint32_t density = 75;
+    double sent = 0;
+    std::size_t composed = 0;
+    for (int step = 0; step < 2000; ++step) {
+        if (rng.next_u64() % 50 == 0)
+            density = 1 + static_cast<std::uint32_t>(rng.next_u64() % 100);
+        rain.step_rain(density);
+        const std::uint64_t event = rng.next_u64() % 400;
+        // Colours come and go often, and back again: shading is kept by fade and colour.
+        if (event >= 300) settings.color = palette[event % 3];
+        if (event >= 300) settings.trail_color = palette[event % palette.size()];
+        if (event == 2)
+            settings.theme = settings.theme ? std::nullopt : std::optional<std::string>("zenburn");
+        if (event >= 3 && event < 13) lsb = !lsb;
+        if (event == 4) {
+            partial.mark_window_changed();
+            std::ranges::fill(window.bytes(), std::uint8_t{0xCD});
+        }
+        if (event == 5) {
+            partial.mark_all_changed();
+            for (FrameBuffer& buffer : buffers)
+                std::ranges::fill(buffer.bytes(), std::uint8_t{0xAB});
+        }
+        if (rng.next_u64() % 6 == 0) continue; // hidden, or no buffer free: nothing composed
+
+        const std::size_t index = rng.next_u64() % c.buffers;
+        FrameBuffer& buffer = buffers[index];
+        compose_frame(full, rain, atlas, settings, lsb);
+        const auto rects = partial.compose_changed(buffer, index, rain, settings, lsb);
+        ASSERT_TRUE(std::ranges::equal(buffer.bytes(), full.bytes())) << "step " << step;
+        for (const PixelRect& rect : rects) {
+            ASSERT_TRUE(rect.width > 0 && rect.height > 0 && rect.x + rect.width <= c.width &&
+                        rect.y + rect.height <= c.height)
+                << "step " << step;
+            for (std::size_t y = rect.y; y < rect.y + rect.height; ++y)
+                std::copy_n(buffer.pixels().data() + y * c.width + rect.x, rect.width,
+                            window.pixels().data() + y * c.width + rect.x);
+            sent += static_cast<double>(rect.width * rect.height) /
+                    static_cast<double>(c.width * c.height);
+        }
+        ASSERT_TRUE(std::ranges::equal(window.bytes(), full.bytes())) << "step " << step;
+        ++composed;
+    }
+    // Only what changed is sent: about the drops' ink, far from whole frames.
+    if (!c.overhang) {
+        EXPECT_LT(sent / static_cast<double>(composed), 0.5);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, PartialCompose,
+    ::testing::Values(PartialCase{"client96", 96, 96, false, 1, 0},
+                      PartialCase{"segments96", 96, 96, false, 2, 0},
+                      PartialCase{"overhangClient96", 96, 96, true, 1, 3},
+                      PartialCase{"overhangSegments96", 96, 96, true, 2, 0},
+                      PartialCase{"segments131", 131, 131, false, 2, 3},
+                      PartialCase{"mergedSegments131", 131, 131, false, 2, 0, 2000},
+                      PartialCase{"overhangSegments131x200", 131, 200, true, 2, 0},
+                      PartialCase{"mergedOverhangClient131x200", 131, 200, true, 1, 0, 1u << 30},
+                      PartialCase{"client256", 256, 256, false, 1, 0},
+                      PartialCase{"overhangSegments512", 512, 512, true, 2, 0}),
+    [](const ::testing::TestParamInfo<PartialCase>& run) { return std::string(run.param.name); });
 
 } // namespace
 } // namespace glyphrain

@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: MIT
+// Frames composed by changes: each buffer reused in turn is brought up to date by redrawing only
+// the cells whose look changed since it was last drawn, and the rectangles to send are listed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "config/settings.hpp"
+#include "glyphs/glyph_atlas.hpp"
+#include "rain/compositor.hpp"
+#include "rain/rain_state.hpp"
+#include "rain/shading.hpp"
+
+namespace glyphrain {
+
+/// A rectangle of the window in pixels; never empty, never outside the buffer.
+struct PixelRect {
+    std::uint32_t x = 0;
+    std::uint32_t y = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    friend bool operator==(const PixelRect&, const PixelRect&) = default;
+};
+
+/// Composes into frame buffers that are reused in turn (a client buffer, segments shared with the
+/// server), each known by its index. It remembers, cell by cell, what each buffer holds and what
+/// the window shows (the last frame composed, which the caller sends), so a frame touches only
+/// the pixels of cells whose glyph, fade or colour changed, and reports the rectangles that differ
+/// from what the window shows. Everything is allocated here; composing allocates nothing.
+class PartialCompositor {
+  public:
+    /// For a cols x rows rain drawn with atlas, which must outlive this object and stay unchanged,
+    /// into `buffers` buffers (indices 0 to buffers - 1).
+    PartialCompositor(const GlyphAtlas& atlas, std::size_t cols, std::size_t rows,
+                      std::size_t buffers);
+
+    /// Makes the buffer numbered index, which holds what this object last composed into it, equal
+    /// byte for byte to compose_frame of the current state, and returns the rectangles whose
+    /// pixels may differ from the previously composed frame: sending exactly these brings a window
+    /// that shows that frame up to date. The span is valid until the next call.
+    ///
+    /// A buffer composed for the first time, or after mark_all_changed, a change of size, byte
+    /// order or bevel colours, or an index out of range, is drawn whole by compose_frame; the
+    /// rectangles are the whole window whenever the window's content is not known (the first
+    /// frame, after mark_all_changed or mark_window_changed, or such a change).
+    std::span<const PixelRect> compose_changed(FrameBuffer& buffer, std::size_t index,
+                                               const RainState& rain, const Settings& settings,
+                                               bool lsb_first) noexcept;
+
+    /// Nothing is known any more: the next compose into every buffer draws the whole frame and
+    /// returns the whole window. For new buffer memory, or a frame composed but never sent.
+    void mark_all_changed() noexcept;
+    /// The buffers are right but the window's content is lost (Expose, mapped or shown again, a
+    /// send that failed): the next compose returns the whole window.
+    void mark_window_changed() noexcept;
+
+    /// What one more request costs, as a number of pixels sent: a rectangle is merged into the one
+    /// before it when their bounding box holds at most this many pixels more than the two. 0 (the
+    /// default) merges only where nothing is added.
+    void set_request_cost(std::size_t pixels) noexcept { m_request_cost = pixels; }
+
+  private:
+    // A half-open box of pixels [x0, x1) x [y0, y1); relative to a cell's corner or absolute.
+    struct Box {
+        std::int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        bool empty() const noexcept { return x0 >= x1 || y0 >= y1; }
+    };
+    // Bitmap columns [begin, end) of one row whose coverage is not 0.
+    struct Run {
+        std::uint32_t begin, end;
+    };
+    // Where a glyph leaves ink, from its cell's corner, and its runs row by row: those of bitmap
+    // row j are m_runs[m_row_runs[first_row + j]] up to m_runs[m_row_runs[first_row + j + 1]].
+    struct Ink {
+        Box box;
+        std::size_t first_row = 0;
+    };
+    // What one buffer or the window holds: every cell's look and what the whole frame depends on.
+    struct Shown {
+        bool known = false;
+        bool lsb_first = false;
+        std::size_t width = 0, height = 0;
+        BevelColors bevel{};
+        std::vector<shading::CellLook> cells; // row-major, glyph k_no_glyph where nothing is drawn
+    };
+    // One cell drawn into a rectangle being recomposed, clipped to it.
+    struct Source {
+        std::size_t glyph;
+        std::int64_t left, top; // where the bitmap's top-left pixel lands
+        Box box;                // the bitmap's ink inside the rectangle
+    };
+    struct CachedTable {
+        bool filled = false;
+        bool lsb_first = false;
+        float fade = 0;
+        Rgb color{};
+        shading::ShadeTable table{};
+    };
+
+    bool matches(const Shown& shown, const FrameBuffer& buffer, const BevelColors& bevel,
+                 bool lsb_first) const noexcept;
+    void look_at(const RainState& rain, const Settings& settings) noexcept;
+    Box ink_at(const shading::CellLook& look, std::size_t col, std::size_t row,
+               GridOffsets offsets) const noexcept;
+    std::size_t collect_changes(const Shown& shown, GridOffsets offsets, Box inside,
+                                std::vector<PixelRect>& rects) const noexcept;
+    std::size_t merge_sends(std::size_t count) noexcept;
+    const shading::ShadeTable& table_for(const shading::CellLook& look, bool lsb_first) noexcept;
+    void draw_runs(std::size_t glyph, std::size_t j0, std::size_t j1, std::uint32_t* row,
+                   std::int64_t stride, std::int64_t left, std::int64_t x0, std::int64_t x1,
+                   const shading::ShadeTable& table) const noexcept;
+    void redraw_cells(FrameBuffer& buffer, const Shown& shown, GridOffsets offsets,
+                      bool lsb_first) noexcept;
+    void recompose(FrameBuffer& buffer, const PixelRect& rect, GridOffsets offsets,
+                   bool lsb_first) noexcept;
+    void remember(Shown& shown, const FrameBuffer& buffer, const BevelColors& bevel,
+                  bool lsb_first) const noexcept;
+
+    const GlyphAtlas& m_atlas;
+    std::size_t m_cols;
+    std::size_t m_rows;
+    std::vector<Ink> m_ink;                // per glyph; an empty box where it draws nothing
+    std::vector<std::uint32_t> m_row_runs; // per glyph and bitmap row, the first run's index
+    std::vector<Run> m_runs;
+    Box m_reach;        // the union of every glyph's ink
+    bool m_ink_in_cell; // no glyph leaves ink outside its own cell
+    std::vector<Shown> m_buffers;
+    Shown m_window;
+    std::vector<shading::CellLook> m_now; // the current frame's looks
+    std::vector<PixelRect> m_draw;        // what the buffer needs redrawn
+    std::vector<PixelRect> m_send;        // what the window needs
+    std::size_t m_send_count = 0;
+    std::size_t m_request_cost = 0;
+    std::vector<Source> m_sources;
+    std::vector<shading::ShadeTable> m_tables; // the sources' tables while a rectangle is drawn
+    // Fades repeat from frame to frame (one per trail position and drop length), so their tables
+    // are kept, found by a hash of fade and colour.
+    std::vector<CachedTable> m_table_cache;
+};
+
+} // namespace glyphrain
