@@ -428,8 +428,11 @@ void DockWindow::follow_reparent(std::uint32_t window, std::uint32_t parent, std
     XcbPtr<xcb_get_geometry_reply_t> size(xcb_get_geometry_reply(c, size_cookie, nullptr));
     // A holder already gone is followed by another reparent or the end of the window.
     if (!state || !size) return;
-    m_viewability.note_parent(parent, state->map_state == XCB_MAP_STATE_VIEWABLE,
-                              {size->width, size->height});
+    const Viewability::MapState map_state =
+        state->map_state == XCB_MAP_STATE_VIEWABLE     ? Viewability::MapState::viewable
+        : state->map_state == XCB_MAP_STATE_UNVIEWABLE ? Viewability::MapState::unviewable
+                                                       : Viewability::MapState::unmapped;
+    m_viewability.note_parent(parent, map_state, {size->width, size->height});
 }
 
 void DockWindow::hide_main_window_while_docked() {

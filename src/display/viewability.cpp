@@ -45,7 +45,7 @@ void Viewability::note_fully_obscured(std::uint32_t window, bool fully_obscured)
     Notes* n = notes_of(window);
     if (n == nullptr) return;
     n->mapped = true;
-    n->parent_mapped = true;
+    n->ancestor_unmapped = false;
     n->fully_obscured = fully_obscured;
     update();
 }
@@ -56,6 +56,7 @@ void Viewability::note_reparented(std::uint32_t window, std::uint32_t parent, st
     if (n == nullptr) return;
     n->parent = parent;
     n->parent_mapped = true;
+    n->ancestor_unmapped = false;
     n->parent_size.reset();
     n->x = x;
     n->y = y;
@@ -64,11 +65,12 @@ void Viewability::note_reparented(std::uint32_t window, std::uint32_t parent, st
     update();
 }
 
-void Viewability::note_parent(std::uint32_t parent, bool mapped, Extent size) noexcept {
+void Viewability::note_parent(std::uint32_t parent, MapState state, Extent size) noexcept {
     if (parent == m_root) return;
     for (Notes& n : m_notes) {
         if (n.parent != parent) continue;
-        n.parent_mapped = mapped;
+        n.parent_mapped = state != MapState::unmapped;
+        n.ancestor_unmapped = state == MapState::unviewable;
         n.parent_size = size;
     }
     update();
@@ -89,7 +91,7 @@ void Viewability::note_configured(std::uint32_t window, std::int16_t x, std::int
 
 bool Viewability::shows(const Notes& n) const noexcept {
     if (&n == &m_notes[0] && m_icon_docked) return false;
-    return n.mapped && !n.fully_obscured && n.parent_mapped;
+    return n.mapped && !n.fully_obscured && n.parent_mapped && !n.ancestor_unmapped;
 }
 
 Extent Viewability::shown_of(const Notes& n) const noexcept {

@@ -30,14 +30,18 @@ class Viewability {
 
     /// MapNotify or UnmapNotify of one of the two windows or of a parent of theirs.
     void note_mapped(std::uint32_t window, bool mapped) noexcept;
-    /// VisibilityNotify: sent only to a viewable window, so its parents are mapped too.
+    /// VisibilityNotify: sent only to a viewable window, so the ancestors above its parent are
+    /// mapped too. (Not the parent itself: the event may predate the look at a new parent.)
     void note_fully_obscured(std::uint32_t window, bool fully_obscured) noexcept;
     /// ReparentNotify of one of the two windows: its new parent and place there. A new parent
     /// other than the root counts as mapped, of unknown size, until note_parent says more.
     void note_reparented(std::uint32_t window, std::uint32_t parent, std::int16_t x,
                          std::int16_t y) noexcept;
-    /// What one look at a parent found: mapped (viewable) or not, and its size.
-    void note_parent(std::uint32_t parent, bool mapped, Extent size) noexcept;
+    /// A parent's map state as the server reports it: unviewable is mapped inside an unmapped
+    /// ancestor, which no event of the parent's own will tell when it changes.
+    enum class MapState { unmapped, unviewable, viewable };
+    /// What one look at a parent found: its map state and its size.
+    void note_parent(std::uint32_t parent, MapState state, Extent size) noexcept;
     /// ConfigureNotify (not a synthetic one) of one of the two windows or of a parent of theirs.
     void note_configured(std::uint32_t window, std::int16_t x, std::int16_t y, Extent size,
                          std::uint16_t border) noexcept;
@@ -71,6 +75,7 @@ class Viewability {
         bool fully_obscured = false;
         std::uint32_t parent = 0;
         bool parent_mapped = true;
+        bool ancestor_unmapped = false;    // until the window is seen viewable again
         std::optional<Extent> parent_size; // unknown for the root and until looked at
         std::int16_t x = 0, y = 0;
         Extent size;

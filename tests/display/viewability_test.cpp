@@ -27,8 +27,9 @@ Step obscured(std::uint32_t w, bool fully) {
 Step reparented(std::uint32_t w, std::uint32_t parent, std::int16_t x = 0, std::int16_t y = 0) {
     return [=](Viewability& v, std::int64_t&) { v.note_reparented(w, parent, x, y); };
 }
-Step looked_at(std::uint32_t parent, bool viewable, std::uint16_t width, std::uint16_t height) {
-    return [=](Viewability& v, std::int64_t&) { v.note_parent(parent, viewable, {width, height}); };
+using MapState = Viewability::MapState;
+Step looked_at(std::uint32_t parent, MapState state, std::uint16_t width, std::uint16_t height) {
+    return [=](Viewability& v, std::int64_t&) { v.note_parent(parent, state, {width, height}); };
 }
 Step configured(std::uint32_t w, std::int16_t x, std::int16_t y, std::uint16_t width,
                 std::uint16_t height, std::uint16_t border = 0) {
@@ -42,7 +43,7 @@ Step later(std::int64_t ms = Viewability::k_settle_ms) {
 
 // The stock fluxbox slit: the icon window at (0, 1) in a frame that fits it.
 const std::vector<Step> k_slit = {mapped(k_main), reparented(k_icon, k_holder, 0, 1),
-                                  looked_at(k_holder, true, 97, 98), mapped(k_icon)};
+                                  looked_at(k_holder, MapState::viewable, 97, 98), mapped(k_icon)};
 
 std::vector<Step> operator+(std::vector<Step> a, const std::vector<Step>& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -104,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
              {}},
         Case{"otherWindowsIgnored",
              {mapped(k_main), mapped(99, false), configured(99, 0, 0, 8, 8), reparented(99, 98),
-              looked_at(k_root, false, 1, 1)},
+              looked_at(k_root, MapState::unmapped, 1, 1)},
              {k_main},
              false,
              k_whole,
@@ -133,28 +134,39 @@ INSTANTIATE_TEST_SUITE_P(
              {}},
         // A holder's unmapping reaches only its own watchers.
         Case{"holderUnmapped",
-             {mapped(k_main), reparented(k_main, k_holder), looked_at(k_holder, true, 96, 96),
-              mapped(k_holder, false)},
+             {mapped(k_main), reparented(k_main, k_holder),
+              looked_at(k_holder, MapState::viewable, 96, 96), mapped(k_holder, false)},
              {},
              false,
              std::nullopt,
              {}},
         Case{"holderMappedAgain",
-             {mapped(k_main), reparented(k_main, k_holder), looked_at(k_holder, true, 96, 96),
-              mapped(k_holder, false), mapped(k_holder)},
+             {mapped(k_main), reparented(k_main, k_holder),
+              looked_at(k_holder, MapState::viewable, 96, 96), mapped(k_holder, false),
+              mapped(k_holder)},
              {k_main},
              false,
              k_whole,
              {}},
-        Case{"holderFoundHidden",
-             {mapped(k_main), reparented(k_main, k_holder), looked_at(k_holder, false, 96, 96)},
+        // Found unmapped by the look at it: a visibility event from before does not count.
+        Case{"holderFoundUnmapped",
+             {mapped(k_main), reparented(k_main, k_holder),
+              looked_at(k_holder, MapState::unmapped, 96, 96), obscured(k_main, false)},
              {},
              false,
              std::nullopt,
              {}},
-        Case{"hiddenHolderShownByAncestor",
-             {mapped(k_main), reparented(k_main, k_holder), looked_at(k_holder, false, 96, 96),
-              obscured(k_main, false)},
+        // Inside an unmapped ancestor, whose mapping only the window's visibility tells.
+        Case{"ancestorFoundUnmapped",
+             {mapped(k_main), reparented(k_main, k_holder),
+              looked_at(k_holder, MapState::unviewable, 96, 96)},
+             {},
+             false,
+             std::nullopt,
+             {}},
+        Case{"ancestorMappedAgain",
+             {mapped(k_main), reparented(k_main, k_holder),
+              looked_at(k_holder, MapState::unviewable, 96, 96), obscured(k_main, false)},
              {k_main},
              false,
              k_whole,
@@ -168,16 +180,16 @@ INSTANTIATE_TEST_SUITE_P(
              Extent{64, 64},
              {{64, 64}}},
         Case{"centredInSmallTile",
-             {reparented(k_icon, k_holder, -16, -16), looked_at(k_holder, true, 64, 64),
-              mapped(k_icon), later()},
+             {reparented(k_icon, k_holder, -16, -16),
+              looked_at(k_holder, MapState::viewable, 64, 64), mapped(k_icon), later()},
              {k_icon},
              true,
              Extent{64, 64},
              {{64, 64}}},
         Case{"tileGrowsToFit",
-             {reparented(k_icon, k_holder, -16, -16), looked_at(k_holder, true, 64, 64),
-              mapped(k_icon), later(80), configured(k_icon, 0, 0, 96, 96),
-              configured(k_holder, 0, 0, 96, 96), later()},
+             {reparented(k_icon, k_holder, -16, -16),
+              looked_at(k_holder, MapState::viewable, 64, 64), mapped(k_icon), later(80),
+              configured(k_icon, 0, 0, 96, 96), configured(k_holder, 0, 0, 96, 96), later()},
              {k_icon},
              true,
              k_whole,
@@ -210,7 +222,8 @@ INSTANTIATE_TEST_SUITE_P(
              k_whole,
              {}},
         Case{"borderInsideHolder",
-             {mapped(k_main), reparented(k_main, k_holder), looked_at(k_holder, true, 100, 100),
+             {mapped(k_main), reparented(k_main, k_holder),
+              looked_at(k_holder, MapState::viewable, 100, 100),
               configured(k_main, 0, 0, 96, 96, 6), later()},
              {k_main},
              false,

@@ -49,6 +49,7 @@ struct WmCase {
     std::vector<std::uint8_t> buttons; // the buttons whose click commands must run
     /// Window Maker: Alt-drag the application tile into the Dock before checking frames there.
     bool drag_to_dock = false;
+    int size = k_size; // glyphRain's --size
 };
 
 void PrintTo(const WmCase& c, std::ostream* os) {
@@ -142,6 +143,17 @@ class LeftSegmentsRemover {
     std::vector<test::SysvSegment> m_before;
 };
 
+/// True when no pixel of the window can show: unmapped, shaped to nothing or off the screen.
+bool shows_nothing(XClient& x, xcb_window_t w) {
+    if (x.attributes(w).map_state != XCB_MAP_STATE_VIEWABLE) return true;
+    const test::Geometry shape = x.shape_extents(w);
+    if (shape.width == 0 || shape.height == 0) return true;
+    const auto [rx, ry] = x.root_position(w);
+    const test::Geometry screen = x.geometry(x.root());
+    return rx + shape.x + shape.width <= 0 || ry + shape.y + shape.height <= 0 ||
+           rx + shape.x >= screen.width || ry + shape.y >= screen.height;
+}
+
 /// Where a window is and whether it shows, for failure messages.
 std::string describe(XClient& x, xcb_window_t w) {
     const auto [rx, ry] = x.root_position(w);
@@ -199,10 +211,13 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
     // The probe stays: Window Maker, handed its destruction this early, can keep the server
     // grabbed for good, and every later request of the test would wait for ever.
 
+    const int size = c.size;
     std::unique_ptr<BackgroundProcess> app;
     if (!c.starts_glyphrain)
         app = std::make_unique<BackgroundProcess>(
-            test::glyphrain_binary(), std::vector<std::string>{"--speed", "40"}, env, home.path());
+            test::glyphrain_binary(),
+            std::vector<std::string>{"--speed", "40", "--size", std::to_string(size)}, env,
+            home.path());
     const std::optional<xcb_window_t> dock = x.wait_for_dock_window(k_wait_ms);
     ASSERT_TRUE(dock) << wm.err() << (app ? app->err() : "");
     // A glyphRain started by the window manager is still stopped by its own pid.
@@ -234,6 +249,12 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
         },
         k_wait_ms))
         << "not taken into the dock: " << describe(x, icon) << "; " << describe(x, *dock);
+    // Once a dock shows the icon window, nothing of the main window shows anywhere, wherever
+    // the dock has parked it.
+    if (shown == icon) {
+        EXPECT_TRUE(test::eventually([&] { return shows_nothing(x, *dock); }, k_wait_ms))
+            << describe(x, *dock);
+    }
 
     // Fully visible at its size: unclipped by the parent and on the screen.
     ASSERT_TRUE(test::eventually(
@@ -242,9 +263,9 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
             const test::Geometry p = x.geometry(x.tree(shown).parent);
             const auto [rx, ry] = x.root_position(shown);
             const test::Geometry screen = x.geometry(x.root());
-            return g.width == k_size && g.height == k_size && g.x >= 0 && g.y >= 0 &&
-                   g.x + k_size <= p.width && g.y + k_size <= p.height && rx >= 0 && ry >= 0 &&
-                   rx + k_size <= screen.width && ry + k_size <= screen.height;
+            return g.width == size && g.height == size && g.x >= 0 && g.y >= 0 &&
+                   g.x + size <= p.width && g.y + size <= p.height && rx >= 0 && ry >= 0 &&
+                   rx + size <= screen.width && ry + size <= screen.height;
         },
         k_wait_ms));
 
@@ -255,7 +276,7 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
         const int screen_width = x.geometry(x.root()).width;
         const auto docked = [&] {
             const auto [dx, dy] = x.root_position(shown);
-            return dx == screen_width - k_size && dy == 2 * k_size &&
+            return dx == screen_width - size && dy == 2 * size &&
                    x.attributes(shown).map_state == XCB_MAP_STATE_VIEWABLE;
         };
         bool done = false;
@@ -263,15 +284,15 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
             const auto [tx, ty] = x.root_position(shown);
             ASSERT_TRUE(x.alt_drag(static_cast<std::int16_t>(tx + 1),
                                    static_cast<std::int16_t>(ty + 1),
-                                   static_cast<std::int16_t>(screen_width - k_size / 2),
-                                   static_cast<std::int16_t>(2 * k_size + k_size / 2)))
+                                   static_cast<std::int16_t>(screen_width - size / 2),
+                                   static_cast<std::int16_t>(2 * size + size / 2)))
                 << "no key maps to Alt_L";
             done = test::eventually(docked, k_wait_ms / 4);
         }
         ASSERT_TRUE(done) << "not docked: " << describe(x, shown);
     }
 
-    const auto read = [&] { return x.image(shown, 0, 0, k_size, k_size); };
+    const auto read = [&] { return x.image(shown, 0, 0, size, size); };
     // A manager may still be settling the tile (Window Maker remaps it once docked), and
     // GetImage fails on a window that does not show at that moment.
     std::vector<std::uint32_t> first;
@@ -302,8 +323,8 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
         k_wait_ms));
     for (std::uint8_t button : c.buttons) {
         const std::string marker = home.file("clicked-" + std::to_string(button));
-        x.click(static_cast<std::int16_t>(at.first + k_size / 2),
-                static_cast<std::int16_t>(at.second + k_size / 2), button);
+        x.click(static_cast<std::int16_t>(at.first + size / 2),
+                static_cast<std::int16_t>(at.second + size / 2), button);
         EXPECT_TRUE(test::eventually([&] { return test::file_exists(marker); }, 5000))
             << "button " << int{button} << " did not run its command; " << describe(x, shown);
     }
@@ -316,6 +337,8 @@ INSTANTIATE_TEST_SUITE_P(
     Docks, WindowManagers,
     ::testing::Values(
         WmCase{"fluxbox", "fluxbox", {}, prepare_nothing, false, {1, 2, 3}},
+        // The slit parks the main window at (-100, -100), made for 64 px dock apps.
+        WmCase{"fluxbox128", "fluxbox", {}, prepare_nothing, false, {1}, false, 128},
         WmCase{"wmaker", "wmaker", {"--no-autolaunch"}, prepare_wmaker, false, {1, 2, 3}},
         WmCase{
             "wmaker_dock", "wmaker", {"--no-autolaunch"}, prepare_wmaker, false, {1, 2, 3}, true},
