@@ -50,6 +50,7 @@ struct WmCase {
     /// Window Maker: Alt-drag the application tile into the Dock before checking frames there.
     bool drag_to_dock = false;
     int size = k_size; // glyphRain's --size
+    int shown_px = 0;  // a dock that resizes the window to this and is told so; 0: none
 };
 
 void PrintTo(const WmCase& c, std::ostream* os) {
@@ -212,6 +213,7 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
     // grabbed for good, and every later request of the test would wait for ever.
 
     const int size = c.size;
+    const int shown_px = c.shown_px != 0 ? c.shown_px : size;
     std::unique_ptr<BackgroundProcess> app;
     if (!c.starts_glyphrain)
         app = std::make_unique<BackgroundProcess>(
@@ -249,6 +251,7 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
         },
         k_wait_ms))
         << "not taken into the dock: " << describe(x, icon) << "; " << describe(x, *dock);
+    const auto taken_in = std::chrono::steady_clock::now();
     // Once a dock shows the icon window, nothing of the main window shows anywhere, wherever
     // the dock has parked it.
     if (shown == icon) {
@@ -256,18 +259,20 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
             << describe(x, *dock);
     }
 
-    // Fully visible at its size: unclipped by the parent and on the screen.
+    // Fully visible at its size (or the size the dock gives it): unclipped by the parent and on
+    // the screen.
     ASSERT_TRUE(test::eventually(
         [&] {
             const test::Geometry g = x.geometry(shown);
             const test::Geometry p = x.geometry(x.tree(shown).parent);
             const auto [rx, ry] = x.root_position(shown);
             const test::Geometry screen = x.geometry(x.root());
-            return g.width == size && g.height == size && g.x >= 0 && g.y >= 0 &&
-                   g.x + size <= p.width && g.y + size <= p.height && rx >= 0 && ry >= 0 &&
-                   rx + size <= screen.width && ry + size <= screen.height;
+            return g.width == shown_px && g.height == shown_px && g.x >= 0 && g.y >= 0 &&
+                   g.x + shown_px <= p.width && g.y + shown_px <= p.height && rx >= 0 && ry >= 0 &&
+                   rx + shown_px <= screen.width && ry + shown_px <= screen.height;
         },
-        k_wait_ms));
+        k_wait_ms))
+        << describe(x, shown);
 
     if (c.drag_to_dock) {
         // Pressed on the 4-pixel frame, the drag reaches the manager rather than our input
@@ -292,7 +297,7 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
         ASSERT_TRUE(done) << "not docked: " << describe(x, shown);
     }
 
-    const auto read = [&] { return x.image(shown, 0, 0, size, size); };
+    const auto read = [&] { return x.image(shown, 0, 0, shown_px, shown_px); };
     // A manager may still be settling the tile (Window Maker remaps it once docked), and
     // GetImage fails on a window that does not show at that moment.
     std::vector<std::uint32_t> first;
@@ -323,13 +328,26 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
         k_wait_ms));
     for (std::uint8_t button : c.buttons) {
         const std::string marker = home.file("clicked-" + std::to_string(button));
-        x.click(static_cast<std::int16_t>(at.first + size / 2),
-                static_cast<std::int16_t>(at.second + size / 2), button);
+        x.click(static_cast<std::int16_t>(at.first + shown_px / 2),
+                static_cast<std::int16_t>(at.second + shown_px / 2), button);
         EXPECT_TRUE(test::eventually([&] { return test::file_exists(marker); }, 5000))
             << "button " << int{button} << " did not run its command; " << describe(x, shown);
     }
     if (app) {
         EXPECT_FALSE(app->wait_exit(0).has_value()) << app->err();
+        const std::string told = "glyphRain: the dock shows " + std::to_string(shown_px) + "x" +
+                                 std::to_string(shown_px) + " of the " + std::to_string(size) +
+                                 "x" + std::to_string(size) + " window";
+        if (shown_px < size) {
+            EXPECT_TRUE(test::eventually([&] { return app->err().find(told) != std::string::npos; },
+                                         k_wait_ms))
+                << app->err();
+        } else {
+            // A view smaller for a moment while the dock settles is not told; a lasting one would
+            // be within a second.
+            std::this_thread::sleep_until(taken_in + std::chrono::milliseconds(1500));
+            EXPECT_EQ(app->err().find("the dock shows"), std::string::npos) << app->err();
+        }
     }
 }
 
@@ -345,7 +363,9 @@ INSTANTIATE_TEST_SUITE_P(
         WmCase{"openbox", "openbox", {}, prepare_openbox, false, {1, 2, 3}},
         WmCase{"blackbox", "blackbox", {}, prepare_nothing, false, {1, 2, 3}},
         WmCase{"pekwm", "pekwm", {}, prepare_nothing, false, {1, 2, 3}},
-        WmCase{"afterstep", "afterstep", {}, prepare_afterstep, true, {1}}),
+        WmCase{"afterstep", "afterstep", {}, prepare_afterstep, true, {1}},
+        // Its dock makes every dock app 64x64.
+        WmCase{"notion", "notion", {}, prepare_nothing, false, {1, 2, 3}, false, k_size, 64}),
     [](const ::testing::TestParamInfo<WmCase>& p) { return std::string(p.param.name); });
 
 } // namespace
