@@ -92,6 +92,13 @@ int run_main_loop(const LoopState& state, LoopHooks& hooks, const LoopClock& clo
                 return 0;
             case DockEvent::Kind::destroyed:
                 return 0;
+            case DockEvent::Kind::shown_smaller:
+                if (!state.settings.quiet)
+                    print_stderr("glyphRain: the dock shows {}x{} of the {}x{} window; set its "
+                                 "tile or icon size to {}\n",
+                                 event.shown.width, event.shown.height, state.window.size(),
+                                 state.window.size(), state.window.size());
+                break;
             case DockEvent::Kind::none:
             case DockEvent::Kind::other:
                 break;

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Dock window set-up over libxcb in one fixed order, the per-frame PutImage, the event poll and
-// the viewability it reports. Every request but InternAtom goes out unchecked, so its errors
-// surface as ignored events.
+// the viewability it feeds. Every request but InternAtom and the look at a new holder goes out
+// unchecked, so its errors surface as ignored events.
 #include "display/dock_window.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include <fmt/core.h>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include "display/geometry.hpp"
@@ -172,6 +174,7 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
         throw SystemError(fmt::format("Cannot open display {}: {}", display,
                                       describe_connection_error(XCB_CONN_CLOSED_INVALID_SCREEN)));
     m_root_depth = screen->root_depth;
+    m_root = screen->root;
     m_lsb_first = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
 
     // Nothing may exist on the server yet when the pixel format is refused.
@@ -204,6 +207,9 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
     // Clicks arrive whichever of the two windows is shown.
     m_input_window = create_input_window(m_window);
     m_icon_input_window = create_input_window(m_icon_window);
+    m_viewability = Viewability(m_window, m_icon_window, m_root, size);
+    // Asked now, answered by the first atom's round trip: needed once a dock takes the icon.
+    xcb_prefetch_extension_data(c, &xcb_shape_id);
 
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_class, k_atom_string, 8,
                         sizeof k_wm_class, k_wm_class);
@@ -283,21 +289,6 @@ std::uint32_t DockWindow::create_input_window(std::uint32_t parent) {
     return id;
 }
 
-void DockWindow::note_visibility(std::uint32_t window, std::optional<bool> mapped,
-                                 std::optional<bool> fully_obscured) {
-    Visibility* state = window == m_window        ? &m_dock_state
-                        : window == m_icon_window ? &m_icon_state
-                                                  : nullptr;
-    if (state == nullptr) return;
-    if (mapped) state->mapped = *mapped;
-    if (fully_obscured) state->fully_obscured = *fully_obscured;
-    m_viewable_count = 0;
-    if (m_dock_state.mapped && !m_dock_state.fully_obscured)
-        m_viewable[m_viewable_count++] = m_window;
-    if (m_icon_state.mapped && !m_icon_state.fully_obscured)
-        m_viewable[m_viewable_count++] = m_icon_window;
-}
-
 std::uint32_t DockWindow::intern_atom(const char* name) {
     xcb_connection_t* c = m_connection.get();
     xcb_intern_atom_cookie_t cookie =
@@ -368,6 +359,14 @@ DockEvent DockWindow::poll_event() {
     // No event is either an empty queue or a dead connection; only the latter is an error.
     if (!event) {
         if (xcb_connection_has_error(c)) throw_connection_error("Lost connection to the X server");
+        // The clock is read only while a smaller view waits to be told.
+        if (m_viewability.shown_smaller_untold()) {
+            const auto now = std::chrono::steady_clock::now().time_since_epoch();
+            const auto now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(now);
+            if (const std::optional<Extent> shown =
+                    m_viewability.take_shown_smaller(now_ms.count()))
+                return {DockEvent::Kind::shown_smaller, 0, *shown};
+        }
         return {};
     }
     // Completions free a shared segment; an error on that path turns it off.
@@ -385,29 +384,100 @@ DockEvent DockWindow::poll_event() {
             return {DockEvent::Kind::close_request, 0};
         break;
     }
-    case XCB_DESTROY_NOTIFY:
-        return {DockEvent::Kind::destroyed, 0};
-    case XCB_MAP_NOTIFY: {
-        const auto* map = reinterpret_cast<const xcb_map_notify_event_t*>(event.get());
-        note_visibility(map->window, true, std::nullopt);
-        break;
-    }
-    case XCB_UNMAP_NOTIFY: {
-        const auto* unmap = reinterpret_cast<const xcb_unmap_notify_event_t*>(event.get());
-        // A window mapped again gets a fresh visibility event.
-        note_visibility(unmap->window, false, false);
-        break;
-    }
-    case XCB_VISIBILITY_NOTIFY: {
-        // Only sent while the window is viewable, so it also says that the window is mapped.
-        const auto* seen = reinterpret_cast<const xcb_visibility_notify_event_t*>(event.get());
-        note_visibility(seen->window, true, seen->state == XCB_VISIBILITY_FULLY_OBSCURED);
+    case XCB_DESTROY_NOTIFY: {
+        // Holders are watched too; only the end of one of the two windows ends the run.
+        const auto* gone = reinterpret_cast<const xcb_destroy_notify_event_t*>(event.get());
+        if (gone->window == m_window || gone->window == m_icon_window)
+            return {DockEvent::Kind::destroyed, 0};
         break;
     }
     default:
+        if (note_event(event.get(), event->response_type)) hide_main_window_while_docked();
         break;
     }
     return {DockEvent::Kind::other, 0};
+}
+
+bool DockWindow::note_event(const void* event, std::uint8_t type) {
+    switch (type & 0x7f) {
+    case XCB_MAP_NOTIFY:
+        m_viewability.note_mapped(static_cast<const xcb_map_notify_event_t*>(event)->window, true);
+        return true;
+    case XCB_UNMAP_NOTIFY:
+        m_viewability.note_mapped(static_cast<const xcb_unmap_notify_event_t*>(event)->window,
+                                  false);
+        return true;
+    case XCB_VISIBILITY_NOTIFY: {
+        const auto* seen = static_cast<const xcb_visibility_notify_event_t*>(event);
+        m_viewability.note_fully_obscured(seen->window,
+                                          seen->state == XCB_VISIBILITY_FULLY_OBSCURED);
+        return true;
+    }
+    case XCB_CONFIGURE_NOTIFY: {
+        // A window manager's synthetic one gives root coordinates; the server's own follows.
+        if ((type & 0x80) != 0) return false;
+        const auto* moved = static_cast<const xcb_configure_notify_event_t*>(event);
+        m_viewability.note_configured(moved->window, moved->x, moved->y,
+                                      {moved->width, moved->height}, moved->border_width);
+        return true;
+    }
+    case XCB_REPARENT_NOTIFY: {
+        const auto* taken = static_cast<const xcb_reparent_notify_event_t*>(event);
+        if (taken->window != m_window && taken->window != m_icon_window) return false;
+        follow_reparent(taken->window, taken->parent, taken->x, taken->y);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void DockWindow::follow_reparent(std::uint32_t window, std::uint32_t parent, std::int16_t x,
+                                 std::int16_t y) {
+    xcb_connection_t* c = m_connection.get();
+    const std::uint32_t old_parent = m_viewability.parent_of(window);
+    m_viewability.note_reparented(window, parent, x, y);
+    const std::uint32_t other = window == m_window ? m_icon_window : m_window;
+    if (old_parent != 0 && old_parent != parent && m_viewability.parent_of(other) != old_parent) {
+        const std::uint32_t nothing[] = {XCB_EVENT_MASK_NO_EVENT};
+        xcb_change_window_attributes(c, old_parent, XCB_CW_EVENT_MASK, nothing);
+    }
+    if (parent == m_root) return;
+    // Unmapping a holder sends nothing to the windows inside it, so its own events are watched;
+    // selected before the look, so that no change falls in between.
+    const std::uint32_t watch[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+    xcb_change_window_attributes(c, parent, XCB_CW_EVENT_MASK, watch);
+    const xcb_get_window_attributes_cookie_t state_cookie = xcb_get_window_attributes(c, parent);
+    const xcb_get_geometry_cookie_t size_cookie = xcb_get_geometry(c, parent);
+    XcbPtr<xcb_get_window_attributes_reply_t> state(
+        xcb_get_window_attributes_reply(c, state_cookie, nullptr));
+    XcbPtr<xcb_get_geometry_reply_t> size(xcb_get_geometry_reply(c, size_cookie, nullptr));
+    // A holder already gone is followed by another reparent or the end of the window.
+    if (!state || !size) return;
+    const Viewability::MapState map_state =
+        state->map_state == XCB_MAP_STATE_VIEWABLE     ? Viewability::MapState::viewable
+        : state->map_state == XCB_MAP_STATE_UNVIEWABLE ? Viewability::MapState::unviewable
+                                                       : Viewability::MapState::unmapped;
+    m_viewability.note_parent(parent, map_state, {size->width, size->height});
+}
+
+void DockWindow::hide_main_window_while_docked() {
+    const bool docked = m_viewability.icon_docked();
+    if (docked == m_main_shaped_away) return;
+    xcb_connection_t* c = m_connection.get();
+    // Without the extension the main window is still left undrawn, only not hidden.
+    const xcb_query_extension_reply_t* shape = xcb_get_extension_data(c, &xcb_shape_id);
+    if (shape == nullptr || !shape->present) return;
+    // Shaped rather than unmapped or moved: a dock that finds it unmapped drops the app, and
+    // one that restarts takes in only mapped windows.
+    if (docked)
+        xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_UNSORTED,
+                             m_window, 0, 0, 0, nullptr);
+    else
+        xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, m_window, 0, 0, XCB_NONE);
+    m_main_shaped_away = docked;
+    // Nothing else may be sent while nothing shows; a failure shows at the next poll.
+    (void)xcb_flush(c);
 }
 
 } // namespace glyphrain

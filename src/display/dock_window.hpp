@@ -4,13 +4,13 @@
 // program's arguments and bytes.
 #pragma once
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+
+#include "display/viewability.hpp"
 
 struct xcb_connection_t;
 
@@ -25,10 +25,12 @@ struct DockEvent {
         button_press,  // a press on either input window; button holds its number
         close_request, // WM_DELETE_WINDOW client message
         destroyed,     // DestroyNotify of either window
+        shown_smaller, // the dock now shows only `shown` of the size x size picture
         other,         // anything else (map and visibility changes, X errors): nothing to do
     };
     Kind kind = Kind::none;
     std::uint8_t button = 0;
+    Extent shown{};
 };
 
 /// One pixmap format of the connection set-up.
@@ -106,17 +108,22 @@ class DockWindow {
     bool shares_memory() const noexcept;
 
     /// The next queued event without blocking; throws SystemError on a broken connection.
-    /// Map, unmap and visibility events update viewable_windows().
+    /// Map, unmap, visibility, configure and reparent events of both windows and of the windows
+    /// that hold them update viewable_windows(); a new holder is watched from then on and looked
+    /// at once (one round trip). Once the queue is empty, a dock that has shown less of the
+    /// picture than its size, the same part for a second, is told once as shown_smaller.
     DockEvent poll_event();
 
     /// The connection's socket, readable when the server has sent something: once poll_event has
     /// returned none, a wait on it ends at the next event.
     int event_fd() const noexcept;
 
-    /// The windows that are mapped and not fully obscured, as last reported by the events read:
-    /// none, either or both. Nothing is drawn while it is empty.
+    /// The windows that are mapped, not fully obscured and in a mapped holder, as last reported
+    /// by the events read: none, either or both. While a dock holds the icon window the main
+    /// window is never among them, and it is shaped to nothing so that no part of it shows
+    /// wherever the dock parks it. Nothing is drawn while it is empty.
     std::span<const std::uint32_t> viewable_windows() const noexcept {
-        return {m_viewable.data(), m_viewable_count};
+        return m_viewability.viewable();
     }
 
     bool lsb_first() const noexcept { return m_lsb_first; }
@@ -132,17 +139,16 @@ class DockWindow {
     struct ConnectionDeleter {
         void operator()(xcb_connection_t* c) const noexcept;
     };
-    /// What the events said about one of the two windows.
-    struct Visibility {
-        bool mapped = false;
-        bool fully_obscured = false;
-    };
     std::uint32_t intern_atom(const char* name);
     [[noreturn]] void throw_connection_error(const char* context) const;
     std::uint32_t create_input_window(std::uint32_t parent);
-    /// Records what an event said about window (either one; others are ignored).
-    void note_visibility(std::uint32_t window, std::optional<bool> mapped,
-                         std::optional<bool> fully_obscured);
+    /// Feeds one event to the viewability notes; false when it says nothing about the windows.
+    bool note_event(const void* event, std::uint8_t type);
+    /// Watches window's new holder and takes its map state and size in one round trip.
+    void follow_reparent(std::uint32_t window, std::uint32_t parent, std::int16_t x,
+                         std::int16_t y);
+    /// Shapes the main window to nothing while a dock holds the icon window, back when not.
+    void hide_main_window_while_docked();
 
     std::unique_ptr<xcb_connection_t, ConnectionDeleter> m_connection;
     std::unique_ptr<ShmFrames> m_shm; // declared after the connection, so it goes first
@@ -154,10 +160,9 @@ class DockWindow {
     std::uint32_t m_icon_window = 0;
     std::uint32_t m_icon_input_window = 0;
     std::uint32_t m_delete_window_atom = 0;
-    Visibility m_dock_state;
-    Visibility m_icon_state;
-    std::array<std::uint32_t, 2> m_viewable{};
-    std::size_t m_viewable_count = 0;
+    std::uint32_t m_root = 0;
+    Viewability m_viewability{0, 0, 0, 0};
+    bool m_main_shaped_away = false;
     std::uint8_t m_root_depth = 0;
     bool m_lsb_first = true;
 };

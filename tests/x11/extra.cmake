@@ -8,7 +8,7 @@ target_sources(x11_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/support/running_app.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/core_length_proxy.cpp)
 target_include_directories(x11_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(x11_tests PRIVATE PkgConfig::XCB PkgConfig::XCB_XTEST)
+target_link_libraries(x11_tests PRIVATE PkgConfig::XCB PkgConfig::XCB_XTEST PkgConfig::XCB_SHAPE)
 
 # The window-manager table runs each dock-holding manager on its own server: its own executable
 # and label, so it can be run or left out on its own.
@@ -19,7 +19,7 @@ add_executable(wm_tests
   ${CMAKE_CURRENT_LIST_DIR}/support/proc_probe.cpp)
 target_include_directories(wm_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(wm_tests PRIVATE glyphrain_flags glyphrain_test_support GTest::gtest_main
-                      PkgConfig::XCB PkgConfig::XCB_XTEST)
+                      PkgConfig::XCB PkgConfig::XCB_XTEST PkgConfig::XCB_SHAPE)
 target_compile_definitions(wm_tests PRIVATE GLYPHRAIN_BINARY="$<TARGET_FILE:glyphRain>")
 add_dependencies(wm_tests glyphRain)
 gtest_discover_tests(wm_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS wm)

@@ -248,6 +248,8 @@ struct ViewCase {
     const char* name;
     std::function<void(LoopFixture&)> arrange; // what a window manager or another client does
     std::uint64_t windows_drawn;               // PutImages each pass afterwards
+    const char* told = "";                     // the line about a smaller dock, if any
+    int last_pass = 25; // a line is told only after a second: such rows run longer
 };
 
 void PrintTo(const ViewCase& c, std::ostream* os) {
@@ -260,21 +262,24 @@ class MainLoopViewable : public ::testing::TestWithParam<ViewCase> {};
 // a run of passes count the images sent.
 TEST_P(MainLoopViewable, ImagesGoOnlyToViewableWindows) {
     constexpr std::uint64_t k_image_bytes = 24 + 96 * 96 * 4;
-    constexpr int k_first = 5, k_last = 25;
+    constexpr int k_first = 5;
+    const int last = GetParam().last_pass;
     LoopFixture f;
     std::uint64_t before = 0, after = 0;
     ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
         if (pass == 0) GetParam().arrange(f);
         if (pass == k_first) before = bytes_written();
-        if (pass == k_last) {
+        if (pass == last) {
             after = bytes_written();
             f.close();
         }
     });
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(f.run(hooks), 0);
-    ::testing::internal::GetCapturedStderr();
-    const std::uint64_t images = GetParam().windows_drawn * (k_last - k_first);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              std::string(GetParam().told) + "glyphRain: exiting\n");
+    const std::uint64_t images =
+        GetParam().windows_drawn * static_cast<std::uint64_t>(last - k_first);
     EXPECT_GE(after - before, images * k_image_bytes);
     EXPECT_LT(after - before, (images + 1) * k_image_bytes);
 }
@@ -312,7 +317,44 @@ INSTANTIATE_TEST_SUITE_P(
                      f.x.set_mapped(f.window->icon_window(), true);
                      f.x.create_window(0, 0, 96, 96, true);
                  },
-                 0}),
+                 0},
+        // Another client's window holding the dock window: unmapping it tells nothing to the
+        // window inside.
+        ViewCase{"holderUnmapped",
+                 [](LoopFixture& f) {
+                     const xcb_window_t holder = f.x.create_window(0, 0, 96, 96, true);
+                     f.x.reparent(f.window->window(), holder, 0, 0);
+                     f.x.set_mapped(holder, false);
+                 },
+                 0},
+        // A dock holding the icon window: the main window, wherever the dock leaves it, is
+        // neither drawn nor seen.
+        ViewCase{"iconDocked",
+                 [](LoopFixture& f) {
+                     const xcb_window_t slit = f.x.create_window(200, 0, 97, 98, true);
+                     f.x.reparent(f.window->icon_window(), slit, 0, 1);
+                     f.x.set_mapped(f.window->icon_window(), true);
+                     f.x.move(f.window->window(), -50, -50);
+                 },
+                 1},
+        ViewCase{"holderFitsWindow",
+                 [](LoopFixture& f) {
+                     f.x.reparent(f.window->window(), f.x.create_window(0, 0, 96, 96, true), 0, 0);
+                 },
+                 1, "", 130},
+        ViewCase{"resizedTo64", [](LoopFixture& f) { f.x.resize(f.window->window(), 64, 64); }, 1,
+                 "glyphRain: the dock shows 64x64 of the 96x96 window; set its tile or icon size "
+                 "to 96\n",
+                 130},
+        ViewCase{"smallHolder",
+                 [](LoopFixture& f) {
+                     const xcb_window_t tile = f.x.create_window(0, 0, 64, 64, true);
+                     f.x.reparent(f.window->window(), tile, -16, -16);
+                 },
+                 1,
+                 "glyphRain: the dock shows 64x64 of the 96x96 window; set its tile or icon size "
+                 "to 96\n",
+                 130}),
     [](const ::testing::TestParamInfo<ViewCase>& p) { return std::string(p.param.name); });
 
 } // namespace

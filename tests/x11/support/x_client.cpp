@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include <xcb/shape.h>
 #include <xcb/xcbext.h>
 
 #include "support/fake_click.hpp"
@@ -158,6 +159,25 @@ void XClient::move(xcb_window_t window, std::int16_t x, std::int16_t y) {
     const std::uint32_t values[] = {static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)};
     xcb_configure_window(m_c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
     sync();
+}
+
+void XClient::resize(xcb_window_t window, std::uint16_t width, std::uint16_t height) {
+    const std::uint32_t values[] = {width, height};
+    xcb_configure_window(m_c, window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
+    sync();
+}
+
+void XClient::reparent(xcb_window_t window, xcb_window_t parent, std::int16_t x, std::int16_t y) {
+    xcb_reparent_window(m_c, window, parent, x, y);
+    sync();
+}
+
+Geometry XClient::shape_extents(xcb_window_t window) {
+    auto reply = await<xcb_shape_query_extents_reply_t>(
+        xcb_shape_query_extents(m_c, window).sequence, "ShapeQueryExtents");
+    if (!reply) return {};
+    return {reply->bounding_shape_extents_x, reply->bounding_shape_extents_y,
+            reply->bounding_shape_extents_width, reply->bounding_shape_extents_height};
 }
 
 void XClient::set_mapped(xcb_window_t window, bool mapped) {

@@ -70,8 +70,15 @@ class XClient {
     std::pair<int, int> root_position(xcb_window_t window);
     /// Moves a window to (x, y) in its parent, as a window manager would.
     void move(xcb_window_t window, std::int16_t x, std::int16_t y);
+    /// Resizes a window, as a dock that fits it to its tile would.
+    void resize(xcb_window_t window, std::uint16_t width, std::uint16_t height);
+    /// Puts a window into parent at (x, y), as a dock taking it in would.
+    void reparent(xcb_window_t window, xcb_window_t parent, std::int16_t x, std::int16_t y);
     /// Maps or unmaps a window, as a window manager would.
     void set_mapped(xcb_window_t window, bool mapped);
+    /// The extents of the window's bounding shape, relative to its corner: its own area when it
+    /// is not shaped, empty when it is shaped to nothing.
+    Geometry shape_extents(xcb_window_t window);
     /// Maps a window of this client at the given root area; returns its id. An override-redirect
     /// one stays there whatever a window manager wants; another is left to the manager.
     xcb_window_t create_window(std::int16_t x, std::int16_t y, std::uint16_t width,

@@ -49,6 +49,8 @@ struct WmCase {
     std::vector<std::uint8_t> buttons; // the buttons whose click commands must run
     /// Window Maker: Alt-drag the application tile into the Dock before checking frames there.
     bool drag_to_dock = false;
+    int size = k_size; // glyphRain's --size
+    int shown_px = 0;  // a dock that resizes the window to this and is told so; 0: none
 };
 
 void PrintTo(const WmCase& c, std::ostream* os) {
@@ -142,6 +144,17 @@ class LeftSegmentsRemover {
     std::vector<test::SysvSegment> m_before;
 };
 
+/// True when no pixel of the window can show: unmapped, shaped to nothing or off the screen.
+bool shows_nothing(XClient& x, xcb_window_t w) {
+    if (x.attributes(w).map_state != XCB_MAP_STATE_VIEWABLE) return true;
+    const test::Geometry shape = x.shape_extents(w);
+    if (shape.width == 0 || shape.height == 0) return true;
+    const auto [rx, ry] = x.root_position(w);
+    const test::Geometry screen = x.geometry(x.root());
+    return rx + shape.x + shape.width <= 0 || ry + shape.y + shape.height <= 0 ||
+           rx + shape.x >= screen.width || ry + shape.y >= screen.height;
+}
+
 /// Where a window is and whether it shows, for failure messages.
 std::string describe(XClient& x, xcb_window_t w) {
     const auto [rx, ry] = x.root_position(w);
@@ -199,10 +212,14 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
     // The probe stays: Window Maker, handed its destruction this early, can keep the server
     // grabbed for good, and every later request of the test would wait for ever.
 
+    const int size = c.size;
+    const int shown_px = c.shown_px != 0 ? c.shown_px : size;
     std::unique_ptr<BackgroundProcess> app;
     if (!c.starts_glyphrain)
         app = std::make_unique<BackgroundProcess>(
-            test::glyphrain_binary(), std::vector<std::string>{"--speed", "40"}, env, home.path());
+            test::glyphrain_binary(),
+            std::vector<std::string>{"--speed", "40", "--size", std::to_string(size)}, env,
+            home.path());
     const std::optional<xcb_window_t> dock = x.wait_for_dock_window(k_wait_ms);
     ASSERT_TRUE(dock) << wm.err() << (app ? app->err() : "");
     // A glyphRain started by the window manager is still stopped by its own pid.
@@ -234,19 +251,28 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
         },
         k_wait_ms))
         << "not taken into the dock: " << describe(x, icon) << "; " << describe(x, *dock);
+    const auto taken_in = std::chrono::steady_clock::now();
+    // Once a dock shows the icon window, nothing of the main window shows anywhere, wherever
+    // the dock has parked it.
+    if (shown == icon) {
+        EXPECT_TRUE(test::eventually([&] { return shows_nothing(x, *dock); }, k_wait_ms))
+            << describe(x, *dock);
+    }
 
-    // Fully visible at its size: unclipped by the parent and on the screen.
+    // Fully visible at its size (or the size the dock gives it): unclipped by the parent and on
+    // the screen.
     ASSERT_TRUE(test::eventually(
         [&] {
             const test::Geometry g = x.geometry(shown);
             const test::Geometry p = x.geometry(x.tree(shown).parent);
             const auto [rx, ry] = x.root_position(shown);
             const test::Geometry screen = x.geometry(x.root());
-            return g.width == k_size && g.height == k_size && g.x >= 0 && g.y >= 0 &&
-                   g.x + k_size <= p.width && g.y + k_size <= p.height && rx >= 0 && ry >= 0 &&
-                   rx + k_size <= screen.width && ry + k_size <= screen.height;
+            return g.width == shown_px && g.height == shown_px && g.x >= 0 && g.y >= 0 &&
+                   g.x + shown_px <= p.width && g.y + shown_px <= p.height && rx >= 0 && ry >= 0 &&
+                   rx + shown_px <= screen.width && ry + shown_px <= screen.height;
         },
-        k_wait_ms));
+        k_wait_ms))
+        << describe(x, shown);
 
     if (c.drag_to_dock) {
         // Pressed on the 4-pixel frame, the drag reaches the manager rather than our input
@@ -255,7 +281,7 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
         const int screen_width = x.geometry(x.root()).width;
         const auto docked = [&] {
             const auto [dx, dy] = x.root_position(shown);
-            return dx == screen_width - k_size && dy == 2 * k_size &&
+            return dx == screen_width - size && dy == 2 * size &&
                    x.attributes(shown).map_state == XCB_MAP_STATE_VIEWABLE;
         };
         bool done = false;
@@ -263,15 +289,15 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
             const auto [tx, ty] = x.root_position(shown);
             ASSERT_TRUE(x.alt_drag(static_cast<std::int16_t>(tx + 1),
                                    static_cast<std::int16_t>(ty + 1),
-                                   static_cast<std::int16_t>(screen_width - k_size / 2),
-                                   static_cast<std::int16_t>(2 * k_size + k_size / 2)))
+                                   static_cast<std::int16_t>(screen_width - size / 2),
+                                   static_cast<std::int16_t>(2 * size + size / 2)))
                 << "no key maps to Alt_L";
             done = test::eventually(docked, k_wait_ms / 4);
         }
         ASSERT_TRUE(done) << "not docked: " << describe(x, shown);
     }
 
-    const auto read = [&] { return x.image(shown, 0, 0, k_size, k_size); };
+    const auto read = [&] { return x.image(shown, 0, 0, shown_px, shown_px); };
     // A manager may still be settling the tile (Window Maker remaps it once docked), and
     // GetImage fails on a window that does not show at that moment.
     std::vector<std::uint32_t> first;
@@ -302,13 +328,26 @@ TEST_P(WindowManagers, DockedAnimatedAndClickable) {
         k_wait_ms));
     for (std::uint8_t button : c.buttons) {
         const std::string marker = home.file("clicked-" + std::to_string(button));
-        x.click(static_cast<std::int16_t>(at.first + k_size / 2),
-                static_cast<std::int16_t>(at.second + k_size / 2), button);
+        x.click(static_cast<std::int16_t>(at.first + shown_px / 2),
+                static_cast<std::int16_t>(at.second + shown_px / 2), button);
         EXPECT_TRUE(test::eventually([&] { return test::file_exists(marker); }, 5000))
             << "button " << int{button} << " did not run its command; " << describe(x, shown);
     }
     if (app) {
         EXPECT_FALSE(app->wait_exit(0).has_value()) << app->err();
+        const std::string told = "glyphRain: the dock shows " + std::to_string(shown_px) + "x" +
+                                 std::to_string(shown_px) + " of the " + std::to_string(size) +
+                                 "x" + std::to_string(size) + " window";
+        if (shown_px < size) {
+            EXPECT_TRUE(test::eventually([&] { return app->err().find(told) != std::string::npos; },
+                                         k_wait_ms))
+                << app->err();
+        } else {
+            // A view smaller for a moment while the dock settles is not told; a lasting one would
+            // be within a second.
+            std::this_thread::sleep_until(taken_in + std::chrono::milliseconds(1500));
+            EXPECT_EQ(app->err().find("the dock shows"), std::string::npos) << app->err();
+        }
     }
 }
 
@@ -316,13 +355,17 @@ INSTANTIATE_TEST_SUITE_P(
     Docks, WindowManagers,
     ::testing::Values(
         WmCase{"fluxbox", "fluxbox", {}, prepare_nothing, false, {1, 2, 3}},
+        // The slit parks the main window at (-100, -100), made for 64 px dock apps.
+        WmCase{"fluxbox128", "fluxbox", {}, prepare_nothing, false, {1}, false, 128},
         WmCase{"wmaker", "wmaker", {"--no-autolaunch"}, prepare_wmaker, false, {1, 2, 3}},
         WmCase{
             "wmaker_dock", "wmaker", {"--no-autolaunch"}, prepare_wmaker, false, {1, 2, 3}, true},
         WmCase{"openbox", "openbox", {}, prepare_openbox, false, {1, 2, 3}},
         WmCase{"blackbox", "blackbox", {}, prepare_nothing, false, {1, 2, 3}},
         WmCase{"pekwm", "pekwm", {}, prepare_nothing, false, {1, 2, 3}},
-        WmCase{"afterstep", "afterstep", {}, prepare_afterstep, true, {1}}),
+        WmCase{"afterstep", "afterstep", {}, prepare_afterstep, true, {1}},
+        // Its dock makes every dock app 64x64.
+        WmCase{"notion", "notion", {}, prepare_nothing, false, {1, 2, 3}, false, k_size, 64}),
     [](const ::testing::TestParamInfo<WmCase>& p) { return std::string(p.param.name); });
 
 } // namespace
