@@ -100,11 +100,13 @@ class DockWindow {
     bool shares_memory() const noexcept;
 
     /// The next queued event without blocking; throws SystemError on a broken connection.
+    /// With read, an empty queue is first refilled from the socket; without, only what earlier
+    /// reads (a flush reads too) brought is taken, and no system call is made.
     /// Map, unmap and visibility events update viewable_windows().
-    DockEvent poll_event();
+    DockEvent poll_event(bool read = true);
 
-    /// The connection's socket, readable when the server has sent something: once poll_event has
-    /// returned none, a wait on it ends at the next event.
+    /// The connection's socket, readable when the server has sent something: once poll_event
+    /// without read has returned none, a wait on it ends at the next event.
     int event_fd() const noexcept;
 
     /// The windows that are mapped and not fully obscured, as last reported by the events read:
