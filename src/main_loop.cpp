@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// One pass per frame interval on the monotonic clock; the sleep aims at an absolute deadline so
-// signals neither shorten nor stretch it, and a late pass is simply followed by the next one.
+// One pass per frame interval on the monotonic clock; between passes one wait on the deadline,
+// the X connection and the signals at once, so reactions never wait for the next frame while the
+// frames themselves keep their pace.
 #include "main_loop.hpp"
 
 #include <algorithm>
@@ -14,31 +15,9 @@ namespace {
 
 constexpr long k_ns_per_s = 1'000'000'000;
 
-timespec monotonic_now() noexcept {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return now;
-}
-
-void sleep_until(const timespec& deadline) noexcept {
-    // clock_nanosleep returns the error number itself; an interruption resumes the same deadline.
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-    }
-}
-
 /// Nanoseconds from one point of the clock to another; negative when to is earlier.
 long long ns_between(const timespec& from, const timespec& to) noexcept {
     return (to.tv_sec - from.tv_sec) * k_ns_per_s + (to.tv_nsec - from.tv_nsec);
-}
-
-void wait_until(const timespec& deadline, int fd) noexcept {
-    const long long left = ns_between(monotonic_now(), deadline);
-    if (left <= 0) return;
-    const timespec timeout{static_cast<time_t>(left / k_ns_per_s),
-                           static_cast<long>(left % k_ns_per_s)};
-    pollfd readable{fd, POLLIN, 0};
-    // Any way it ends is fine: the caller reads the clock and the events again.
-    (void)::ppoll(&readable, 1, &timeout, nullptr);
 }
 
 /// Whole intervals from start to end (none when end is earlier).
@@ -48,10 +27,213 @@ std::uint64_t intervals_between(const timespec& start, const timespec& end,
     return ns <= 0 ? 0 : static_cast<std::uint64_t>(ns) / (interval_ms * 1'000'000);
 }
 
+/// The signals whose work the loop does between frames.
+sigset_t watched_signals() noexcept {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGCHLD);
+    return set;
+}
+
+/// What a wait between frames is for.
+enum class Until {
+    deadline, // the next frame
+    viewable, // a window to show, or the deadline
+    event,    // any event, or the deadline
+};
+
+/// One run: the state it works on and what the current pass has done.
+class Loop {
+  public:
+    Loop(const LoopState& state, LoopHooks& hooks, LoopClock& clock)
+        : m_state(state), m_hooks(hooks), m_clock(clock),
+          m_speed(std::max<std::uint64_t>(state.settings.speed, 1)),
+          m_interval(frame_interval(m_speed)),
+          m_hidden_batch(std::max<std::uint64_t>(k_hidden_wake_ms / m_speed, 1)),
+          m_hidden_wait(frame_interval(m_speed * m_hidden_batch)) {}
+
+    int run() {
+        std::uint64_t hidden_passes = 0;
+        int skipped = 0;
+        for (;;) {
+            const timespec frame_start = m_clock.now();
+            // Whatever a flush read in passing since the last wait.
+            drain(false);
+            if (m_ended) return 0;
+            m_hooks.before_step();
+
+            // The rain keeps falling while nothing is shown, so it goes on where it would have
+            // been.
+            m_state.rain.step_rain(m_state.settings.density);
+            m_unshown = m_state.window.viewable_windows().empty();
+            hidden_passes = m_unshown ? hidden_passes + 1 : 0;
+            if (!m_unshown) skipped = show_frame() ? 0 : skipped + 1;
+
+            // A long wait ends at its own deadline (none for a stall) or when until is met.
+            struct LongWait {
+                std::optional<timespec> deadline;
+                Until until;
+            };
+            std::optional<LongWait> long_wait;
+            if (hidden_passes > m_hidden_batch) {
+                // Hidden for a while: one wake-up per batch of frames costs next to nothing.
+                long_wait = LongWait{deadline_after(frame_start, m_hidden_wait), Until::viewable};
+            } else if (skipped >= k_stalled_frames) {
+                // The server has stopped reading its segments; its completion, or any event,
+                // says when it works again.
+                long_wait = LongWait{std::nullopt, Until::event};
+            }
+            const timespec deadline = deadline_after(frame_start, m_interval);
+            if (!long_wait) {
+                wait_between(deadline, Until::deadline);
+                if (m_ended) return 0;
+                continue;
+            }
+            wait_between(long_wait->deadline, long_wait->until);
+            if (m_ended) return 0;
+            const std::uint64_t due = intervals_between(frame_start, m_clock.now(), m_speed);
+            if (due == 0) wait_between(deadline, Until::deadline);
+            if (m_ended) return 0;
+            // The next pass makes the last of them.
+            for (std::uint64_t i = 1; i < due; ++i)
+                m_state.rain.step_rain(m_state.settings.density);
+        }
+    }
+
+  private:
+    /// Composes the rain's current step and sends it to every viewable window. False when the
+    /// server still reads both shared segments: that frame is skipped rather than waited for.
+    bool show_frame() {
+        const std::span<std::uint8_t> memory = m_state.window.frame_memory(m_state.frame.bytes());
+        if (memory.empty()) return false;
+        FrameBuffer target(m_state.frame.width(), m_state.frame.height(), memory);
+        compose_frame(target, m_state.rain, m_state.atlas, m_state.settings,
+                      m_state.window.lsb_first());
+        for (std::uint32_t window : m_state.window.viewable_windows())
+            m_state.window.send_frame(window, memory);
+        m_state.window.flush();
+        return true;
+    }
+
+    /// Handles the events already read, reading the connection first when read is set (once: a
+    /// second read would find the socket empty). Returns how many came; a close request or a
+    /// destroyed window ends the run.
+    int drain(bool read) {
+        int count = 0;
+        for (DockEvent event = m_state.window.poll_event(read); event.kind != DockEvent::Kind::none;
+             event = m_state.window.poll_event(false)) {
+            ++count;
+            switch (event.kind) {
+            case DockEvent::Kind::button_press:
+                m_hooks.on_button(event.button);
+                break;
+            case DockEvent::Kind::close_request:
+                if (!m_state.settings.quiet) print_stderr("glyphRain: exiting\n");
+                m_ended = true;
+                return count;
+            case DockEvent::Kind::destroyed:
+                m_ended = true;
+                return count;
+            case DockEvent::Kind::shown_smaller:
+                if (!m_state.settings.quiet)
+                    print_stderr("glyphRain: the dock shows {}x{} of the {}x{} window; set its "
+                                 "tile or icon size to {}\n",
+                                 event.shown.width, event.shown.height, m_state.window.size(),
+                                 m_state.window.size(), m_state.window.size());
+                break;
+            case DockEvent::Kind::none:
+            case DockEvent::Kind::other:
+                break;
+            }
+        }
+        return count;
+    }
+
+    /// Waits until the deadline (for ever without one) or what until asks for, answering every
+    /// event and signal as it comes. A window that turns viewable while the pass's frame went
+    /// nowhere gets that frame at once, rather than the next one an interval later.
+    void wait_between(const std::optional<timespec>& deadline, Until until) {
+        for (bool read = false;;) {
+            // Events a flush read in passing would not make the socket readable again, so they
+            // are taken before every wait.
+            const int events = drain(read);
+            if (m_ended || (until == Until::event && events > 0)) return;
+            const bool viewable = !m_state.window.viewable_windows().empty();
+            if (until == Until::viewable && viewable) return;
+            if (until == Until::deadline && m_unshown && viewable) {
+                show_frame();
+                m_unshown = false;
+            }
+            // Partial data or a reply yields no event, but the read has emptied the socket, so
+            // the next wait sleeps again.
+            read = false;
+            switch (m_clock.wait_until(deadline, m_state.window.event_fd())) {
+            case Wake::deadline:
+                return;
+            case Wake::signal:
+                m_hooks.on_signal();
+                break;
+            case Wake::readable:
+                read = true;
+                break;
+            }
+        }
+    }
+
+    const LoopState& m_state;
+    LoopHooks& m_hooks;
+    LoopClock& m_clock;
+    const std::uint64_t m_speed;
+    const timespec m_interval;
+    const std::uint64_t m_hidden_batch;
+    const timespec m_hidden_wait;
+    bool m_unshown = false; // no window was viewable for the current step's frame
+    bool m_ended = false;   // a close request or a destroyed window
+};
+
 } // namespace
 
-LoopClock monotonic_clock() noexcept {
-    return {monotonic_now, sleep_until, wait_until};
+MonotonicClock::MonotonicClock() noexcept {
+    const sigset_t watched = watched_signals();
+    (void)::sigprocmask(SIG_BLOCK, &watched, &m_previous);
+}
+
+MonotonicClock::~MonotonicClock() {
+    (void)::sigprocmask(SIG_SETMASK, &m_previous, nullptr);
+}
+
+timespec MonotonicClock::now() noexcept {
+    timespec point{};
+    ::clock_gettime(CLOCK_MONOTONIC, &point);
+    return point;
+}
+
+Wake MonotonicClock::wait_until(const std::optional<timespec>& deadline, int fd) noexcept {
+    timespec timeout{};
+    if (deadline) {
+        const long long left = std::max(ns_between(now(), *deadline), 0LL);
+        timeout = {static_cast<time_t>(left / k_ns_per_s), static_cast<long>(left % k_ns_per_s)};
+    }
+    // The watched signals are let in only here, so one that came since the last wait is
+    // delivered now and ends this wait at once.
+    sigset_t during = m_previous;
+    sigdelset(&during, SIGHUP);
+    sigdelset(&during, SIGCHLD);
+    pollfd readable{fd, POLLIN, 0};
+    const int ready = ::ppoll(&readable, 1, deadline ? &timeout : nullptr, &during);
+    if (ready > 0) return Wake::readable;
+    if (ready < 0 && errno == EINTR) return Wake::signal;
+    return Wake::deadline;
+}
+
+int run_main_loop(const LoopState& state, LoopHooks& hooks, LoopClock& clock) {
+    return Loop(state, hooks, clock).run();
+}
+
+int run_main_loop(const LoopState& state, LoopHooks& hooks) {
+    MonotonicClock clock;
+    return run_main_loop(state, hooks, clock);
 }
 
 timespec frame_interval(std::uint64_t speed_ms) noexcept {
@@ -70,73 +252,6 @@ timespec deadline_after(const timespec& start, const timespec& interval) noexcep
         ++deadline.tv_sec;
     }
     return deadline;
-}
-
-int run_main_loop(const LoopState& state, LoopHooks& hooks, const LoopClock& clock) {
-    const std::uint64_t speed = std::max<std::uint64_t>(state.settings.speed, 1);
-    const timespec interval = frame_interval(speed);
-    const std::uint64_t hidden_batch = std::max<std::uint64_t>(k_hidden_wake_ms / speed, 1);
-    const timespec hidden_wait = frame_interval(speed * hidden_batch);
-    std::uint64_t hidden_passes = 0;
-    for (;;) {
-        const timespec frame_start = clock.now();
-
-        for (DockEvent event = state.window.poll_event(); event.kind != DockEvent::Kind::none;
-             event = state.window.poll_event()) {
-            switch (event.kind) {
-            case DockEvent::Kind::button_press:
-                hooks.on_button(event.button);
-                break;
-            case DockEvent::Kind::close_request:
-                if (!state.settings.quiet) print_stderr("glyphRain: exiting\n");
-                return 0;
-            case DockEvent::Kind::destroyed:
-                return 0;
-            case DockEvent::Kind::shown_smaller:
-                if (!state.settings.quiet)
-                    print_stderr("glyphRain: the dock shows {}x{} of the {}x{} window; set its "
-                                 "tile or icon size to {}\n",
-                                 event.shown.width, event.shown.height, state.window.size(),
-                                 state.window.size(), state.window.size());
-                break;
-            case DockEvent::Kind::none:
-            case DockEvent::Kind::other:
-                break;
-            }
-        }
-        hooks.before_step();
-
-        // The rain keeps falling while nothing is shown, so it goes on where it would have been.
-        state.rain.step_rain(state.settings.density);
-        const auto targets = state.window.viewable_windows();
-        hidden_passes = targets.empty() ? hidden_passes + 1 : 0;
-        if (hidden_passes > hidden_batch) {
-            // Hidden for a while: one wake-up per batch of frames costs next to nothing, and an
-            // event (shown again, a close) or a signal (reload) still ends the wait at once.
-            clock.wait_until(deadline_after(frame_start, hidden_wait), state.window.event_fd());
-            const std::uint64_t due = intervals_between(frame_start, clock.now(), speed);
-            if (due == 0) clock.sleep_until(deadline_after(frame_start, interval));
-            // The next pass makes the last of them.
-            for (std::uint64_t i = 1; i < due; ++i)
-                state.rain.step_rain(state.settings.density);
-            continue;
-        }
-        if (!targets.empty()) {
-            // Large windows compose straight into memory shared with the server; while it still
-            // reads both segments this frame is skipped, never waited for.
-            const std::span<std::uint8_t> memory = state.window.frame_memory(state.frame.bytes());
-            if (!memory.empty()) {
-                FrameBuffer target(state.frame.width(), state.frame.height(), memory);
-                compose_frame(target, state.rain, state.atlas, state.settings,
-                              state.window.lsb_first());
-                for (std::uint32_t window : targets)
-                    state.window.send_frame(window, memory);
-                state.window.flush();
-            }
-        }
-
-        clock.sleep_until(deadline_after(frame_start, interval));
-    }
 }
 
 } // namespace glyphrain

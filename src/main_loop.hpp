@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The animation loop: drain events, step the rain, compose and show a frame, sleep until the next.
+// The animation loop: one rain step and frame per interval, and between frames a wait that answers
+// clicks, close requests and signals at once.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 
 #include "config/settings.hpp"
 #include "display/dock_window.hpp"
@@ -13,7 +16,7 @@
 
 namespace glyphrain {
 
-/// Reactions the loop delegates: clicks on the input window and per-pass work before the step
+/// Reactions the loop delegates: clicks on the input window and the work that signals ask for
 /// (reload requests, reaping finished click commands). The defaults do nothing.
 class LoopHooks {
   public:
@@ -22,6 +25,8 @@ class LoopHooks {
     virtual void on_button(std::uint8_t button) { (void)button; }
     /// Runs once per pass, after the events are drained and before the rain step.
     virtual void before_step() {}
+    /// A signal ended a wait between frames: serve at once what it asked for.
+    virtual void on_signal() {}
 };
 
 /// Everything the loop works on; start-up owns it all for the life of the run.
@@ -33,30 +38,62 @@ struct LoopState {
     DockWindow& window;
 };
 
-/// The loop's time: a monotonic clock and a sleep until an absolute point on it, which returns at
-/// once for a point already past; wait_until also returns early when fd turns readable or a
-/// signal arrives. Tests put a clock of their own here.
-struct LoopClock {
-    timespec (*now)() noexcept;
-    void (*sleep_until)(const timespec& deadline) noexcept;
-    void (*wait_until)(const timespec& deadline, int fd) noexcept;
+/// What ended a wait.
+enum class Wake {
+    deadline, // the deadline passed (or there was none and the wait gave up)
+    readable, // the descriptor turned readable (or hung up)
+    signal,   // a signal was delivered
 };
 
-/// CLOCK_MONOTONIC: clock_nanosleep on it resumed after every signal, and ppoll for the wait.
-LoopClock monotonic_clock() noexcept;
+/// The loop's time: a monotonic clock and a wait on it. Tests put a clock of their own here.
+class LoopClock {
+  public:
+    virtual ~LoopClock() = default;
+    virtual timespec now() noexcept = 0;
+    /// Waits until deadline (for ever without one), until fd turns readable or until a signal is
+    /// delivered, whichever comes first. A deadline already past still looks at fd and at the
+    /// pending signals, without waiting.
+    virtual Wake wait_until(const std::optional<timespec>& deadline, int fd) noexcept = 0;
+};
+
+/// CLOCK_MONOTONIC and ppoll. For its life SIGHUP and SIGCHLD are blocked except inside the wait,
+/// which lets them in atomically, so one that arrives while a frame is made ends the next wait at
+/// once instead of waiting for its deadline. Create at most one at a time.
+class MonotonicClock final : public LoopClock {
+  public:
+    MonotonicClock() noexcept;
+    ~MonotonicClock() override;
+    MonotonicClock(const MonotonicClock&) = delete;
+    MonotonicClock& operator=(const MonotonicClock&) = delete;
+
+    timespec now() noexcept override;
+    Wake wait_until(const std::optional<timespec>& deadline, int fd) noexcept override;
+
+  private:
+    sigset_t m_previous{}; // the mask before, restored at the end
+};
 
 /// How long nothing may show before the loop wakes only this often, making the steps that fell
 /// due in between all at once.
 inline constexpr std::uint64_t k_hidden_wake_ms = 1000;
 
+/// Frames skipped in a row because the server still reads both shared segments, after which the
+/// loop waits on the connection instead of the clock.
+inline constexpr int k_stalled_frames = 3;
+
 /// Runs passes until a close request (prints "glyphRain: exiting" unless quiet) or a destroyed
 /// window; returns the exit status 0. Connection errors are thrown. The frame interval is the
-/// speed at entry; later changes of settings.speed do not affect it. Each pass sleeps until one
-/// interval after its own start, so a slow pass shortens the sleep and an overrun skips it.
-/// Once nothing has shown for k_hidden_wake_ms, a pass waits that long (or until an event or a
-/// signal) and then makes the steps that fell due meanwhile, so the rain is where it would be.
-int run_main_loop(const LoopState& state, LoopHooks& hooks,
-                  const LoopClock& clock = monotonic_clock());
+/// speed at entry; later changes of settings.speed do not affect it. Each pass steps the rain
+/// and shows a frame, then waits until one interval after its own start, so a slow pass shortens
+/// the wait and an overrun skips it. The wait answers events and signals as they come; a window
+/// that turns viewable during it gets the pass's frame at once.
+/// Once nothing has shown for k_hidden_wake_ms, a pass waits that long (or until a window shows)
+/// and then makes the steps that fell due meanwhile, so the rain is where it would be; after
+/// k_stalled_frames skipped frames it waits for the next event, and catches up the same way.
+int run_main_loop(const LoopState& state, LoopHooks& hooks, LoopClock& clock);
+
+/// The same on a MonotonicClock.
+int run_main_loop(const LoopState& state, LoopHooks& hooks);
 
 /// speed_ms as a timespec.
 timespec frame_interval(std::uint64_t speed_ms) noexcept;

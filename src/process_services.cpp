@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// fork/setsid for --background, a lock-free flag for SIGHUP, and sh -c for click commands.
+// fork/setsid for --background, lock-free flags for SIGHUP and SIGCHLD, and sh -c for click
+// commands.
 #include "process_services.hpp"
 
 #include <atomic>
@@ -13,12 +14,17 @@
 namespace glyphrain {
 namespace {
 
-// The one piece of global mutable state: written by the SIGHUP handler, taken by the loop.
+// The only global mutable state: written by the signal handlers, taken by the loop.
 std::atomic<bool> g_reload_requested{false};
+std::atomic<bool> g_child_ended{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
 extern "C" void on_sighup(int) {
     g_reload_requested.exchange(true);
+}
+
+extern "C" void on_sigchld(int) {
+    g_child_ended.exchange(true);
 }
 
 } // namespace
@@ -43,6 +49,15 @@ void install_reload_handler() noexcept {
 
 bool take_reload_request() noexcept {
     return g_reload_requested.exchange(false);
+}
+
+void install_child_handler() noexcept {
+    // At its default action SIGCHLD is discarded without ending the loop's wait.
+    std::signal(SIGCHLD, on_sigchld);
+}
+
+bool take_child_ended() noexcept {
+    return g_child_ended.exchange(false);
 }
 
 void run_click_command(const std::optional<std::string>& command) noexcept {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Process-level services of run mode: detaching, the SIGHUP reload flag and click commands.
+// Process-level services of run mode: detaching, the SIGHUP reload and SIGCHLD flags and click
+// commands.
 #pragma once
 
 #include <optional>
@@ -19,6 +20,13 @@ void install_reload_handler() noexcept;
 
 /// Takes the reload request flag and clears it in one atomic exchange.
 bool take_reload_request() noexcept;
+
+/// Installs the SIGCHLD handler, which only raises the child-ended flag, so that the loop reaps
+/// finished click commands when one ends rather than looking for them every frame.
+void install_child_handler() noexcept;
+
+/// Takes the child-ended flag and clears it in one atomic exchange.
+bool take_child_ended() noexcept;
 
 /// Starts `sh -c command` without waiting; an unset or empty command, or a failed start, does
 /// nothing.

@@ -46,14 +46,25 @@ class AppHooks final : public LoopHooks {
     }
 
     void before_step() override {
-        // Finished click commands would otherwise stay as zombies until the program exits.
-        reap_finished_children();
-        if (take_reload_request()) reload_settings(m_settings, m_args, ReloadCause::sighup);
+        m_reloaded_this_pass = false;
+        serve_signals();
     }
+    void on_signal() override { serve_signals(); }
 
   private:
+    void serve_signals() {
+        // Finished click commands would otherwise stay as zombies until the program exits.
+        if (take_child_ended()) reap_finished_children();
+        // A SIGHUP reloads at once, but a storm of them no more than once per frame: the flag
+        // left raised is served at the next pass.
+        if (m_reloaded_this_pass || !take_reload_request()) return;
+        m_reloaded_this_pass = true;
+        reload_settings(m_settings, m_args, ReloadCause::sighup);
+    }
+
     Settings& m_settings;
     const ArgList& m_args;
+    bool m_reloaded_this_pass = false;
 };
 
 } // namespace
@@ -78,6 +89,7 @@ int run_animation(const ArgList& args) {
 
     // Installed only now: a SIGHUP during start-up keeps its default effect.
     install_reload_handler();
+    install_child_handler();
 
     FrameBuffer frame(settings.size, settings.size);
     AppHooks hooks(settings, args);

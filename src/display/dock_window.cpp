@@ -353,9 +353,9 @@ int DockWindow::event_fd() const noexcept {
     return xcb_get_file_descriptor(m_connection.get());
 }
 
-DockEvent DockWindow::poll_event() {
+DockEvent DockWindow::poll_event(bool read) {
     xcb_connection_t* c = m_connection.get();
-    XcbPtr<xcb_generic_event_t> event(xcb_poll_for_event(c));
+    XcbPtr<xcb_generic_event_t> event(read ? xcb_poll_for_event(c) : xcb_poll_for_queued_event(c));
     // No event is either an empty queue or a dead connection; only the latter is an error.
     if (!event) {
         if (xcb_connection_has_error(c)) throw_connection_error("Lost connection to the X server");

@@ -108,14 +108,16 @@ class DockWindow {
     bool shares_memory() const noexcept;
 
     /// The next queued event without blocking; throws SystemError on a broken connection.
+    /// With read, an empty queue is first refilled from the socket; without, only what earlier
+    /// reads (a flush reads too) brought is taken, and no system call is made.
     /// Map, unmap, visibility, configure and reparent events of both windows and of the windows
     /// that hold them update viewable_windows(); a new holder is watched from then on and looked
     /// at once (one round trip). Once the queue is empty, a dock that has shown less of the
     /// picture than its size, the same part for a second, is told once as shown_smaller.
-    DockEvent poll_event();
+    DockEvent poll_event(bool read = true);
 
-    /// The connection's socket, readable when the server has sent something: once poll_event has
-    /// returned none, a wait on it ends at the next event.
+    /// The connection's socket, readable when the server has sent something: once poll_event
+    /// without read has returned none, a wait on it ends at the next event.
     int event_fd() const noexcept;
 
     /// The windows that are mapped, not fully obscured and in a mapped holder, as last reported

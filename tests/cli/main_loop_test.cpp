@@ -1,8 +1,16 @@
 // SPDX-License-Identifier: MIT
-// Frame timing arithmetic of the main loop: the interval and the absolute deadline of a pass.
+// Frame timing of the main loop: the interval and deadline arithmetic, and what ends a wait on the
+// monotonic clock.
 #include "main_loop.hpp"
 
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include "process_services.hpp"
+#include "system/process.hpp"
 
 namespace glyphrain {
 namespace {
@@ -58,6 +66,64 @@ INSTANTIATE_TEST_SUITE_P(
                       DeadlineCase{{5, 999'999'999}, {0, 10'000'000}, {6, 9'999'999}},
                       DeadlineCase{{7, 500'000'000}, {1, 0}, {8, 500'000'000}},
                       DeadlineCase{{7, 600'000'000}, {0, 999'000'000}, {8, 599'000'000}}));
+
+struct WakeCase {
+    const char* name;
+    void (*arrange)(int pipe_in); // what happens after the clock is made and before the wait
+    long long wait_ms;            // the deadline, from the time of the wait
+    Wake expected;
+};
+
+void PrintTo(const WakeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class MonotonicWait : public ::testing::TestWithParam<WakeCase> {};
+
+// A signal that comes between two waits is blocked until the next wait lets it in, which then
+// ends at once: it is neither lost nor left for the deadline, which here is long enough to fail.
+TEST_P(MonotonicWait, EndsAtWhatComesFirst) {
+    install_reload_handler();
+    install_child_handler();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    Wake woken = Wake::deadline;
+    {
+        MonotonicClock clock;
+        GetParam().arrange(fds[1]);
+        timespec deadline = clock.now();
+        deadline.tv_sec += GetParam().wait_ms / 1000;
+        woken = clock.wait_until(deadline, fds[0]);
+    }
+    EXPECT_EQ(woken, GetParam().expected);
+    (void)reap_finished_children();
+    (void)take_child_ended();
+    (void)take_reload_request();
+    ::close(fds[0]);
+    ::close(fds[1]);
+    std::signal(SIGHUP, SIG_DFL);
+    std::signal(SIGCHLD, SIG_DFL);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, MonotonicWait,
+    ::testing::Values(WakeCase{"deadlinePassed", [](int) {}, 0, Wake::deadline},
+                      WakeCase{"readable", [](int in) { ASSERT_EQ(::write(in, "x", 1), 1); },
+                               20'000, Wake::readable},
+                      WakeCase{"sighupBeforeTheWait", [](int) { std::raise(SIGHUP); }, 20'000,
+                               Wake::signal},
+                      WakeCase{"childEndedBeforeTheWait",
+                               [](int) {
+                                   const std::optional<pid_t> pid = spawn_detached({"true"});
+                                   ASSERT_TRUE(pid);
+                                   siginfo_t ended{};
+                                   // Ended but not yet collected.
+                                   ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(*pid), &ended,
+                                                      WEXITED | WNOWAIT),
+                                             0);
+                               },
+                               20'000, Wake::signal}),
+    [](const ::testing::TestParamInfo<WakeCase>& p) { return std::string(p.param.name); });
 
 } // namespace
 } // namespace glyphrain

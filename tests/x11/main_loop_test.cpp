@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -12,9 +13,11 @@
 #include <ostream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include "support/x_client.hpp"
 #include "support/xvfb.hpp"
@@ -76,7 +79,10 @@ struct LoopFixture {
         atlas.cell_height = 10;
         atlas.ascent = 8;
     }
-    int run(LoopHooks& hooks, const LoopClock& clock = monotonic_clock()) {
+    int run(LoopHooks& hooks) {
+        return run_main_loop({settings, rain, atlas, frame, *window}, hooks);
+    }
+    int run(LoopHooks& hooks, LoopClock& clock) {
         return run_main_loop({settings, rain, atlas, frame, *window}, hooks, clock);
     }
     void close() { x.send_delete_window(window->window()); }
@@ -115,45 +121,79 @@ TEST(MainLoop, SettingsReplacedByAHookAreReadAtTheNextUse) {
     EXPECT_GE(hooks.passes, 20);
 }
 
-/// A clock that stands still until a pass is made to take time; a sleep jumps to its deadline
-/// (or returns at once for one already past) and is recorded in milliseconds.
-struct FakeClock {
-    static inline long long now_ms = 100'000;
-    static inline std::vector<long long> sleeps_until_ms;
-    static timespec now() noexcept {
+/// A clock that stands still until a pass is made to take time. A wait returns a signal when one
+/// is scripted, else the loop's connection when it is readable (looked at for up to patience_ms
+/// real milliseconds in the one wait where a test awaits an event), else jumps to its deadline.
+/// Every wait is recorded in milliseconds.
+class FakeClock final : public LoopClock {
+  public:
+    struct Wait {
+        long long at_ms;
+        std::optional<long long> until_ms; // none: until the next event
+    };
+    long long now_ms = 100'000;
+    std::vector<Wait> waits; // up to the capacity reserved
+    bool signal_next = false;
+    int patience_ms = 0;
+    std::function<void()> at_next_wait;    // runs once, as the next wait begins
+    std::function<void()> on_endless_wait; // a wait without a deadline begins
+    bool spun = false;                     // readable again and again with no time passing
+
+    timespec now() noexcept override {
         return {static_cast<time_t>(now_ms / 1000), (now_ms % 1000) * 1'000'000};
     }
-    static inline std::vector<long long> waits_until_ms;
-    static void sleep_until(const timespec& deadline) noexcept {
-        const long long ms = deadline.tv_sec * 1000LL + deadline.tv_nsec / 1'000'000;
-        if (sleeps_until_ms.size() < sleeps_until_ms.capacity()) sleeps_until_ms.push_back(ms);
-        now_ms = std::max(now_ms, ms);
+    Wake wait_until(const std::optional<timespec>& deadline, int fd) noexcept override {
+        std::optional<long long> until;
+        if (deadline) until = deadline->tv_sec * 1000LL + deadline->tv_nsec / 1'000'000;
+        if (waits.size() < waits.capacity()) waits.push_back({now_ms, until});
+        if (at_next_wait) std::exchange(at_next_wait, nullptr)();
+        if (signal_next) {
+            signal_next = false;
+            return Wake::signal;
+        }
+        if (!until && on_endless_wait) on_endless_wait();
+        pollfd connection{fd, POLLIN, 0};
+        const int patience = until ? std::exchange(patience_ms, 0) : 5000; // for one wait only
+        if (::poll(&connection, 1, patience) > 0) {
+            if (++m_readable_in_a_row <= 1000) return Wake::readable;
+            spun = true;
+        }
+        m_readable_in_a_row = 0;
+        now_ms = std::max(now_ms, until.value_or(now_ms + 1000));
+        return Wake::deadline;
     }
-    /// Never woken early: no event reaches a fake clock.
-    static void wait_until(const timespec& deadline, int) noexcept {
-        const long long ms = deadline.tv_sec * 1000LL + deadline.tv_nsec / 1'000'000;
-        if (waits_until_ms.size() < waits_until_ms.capacity()) waits_until_ms.push_back(ms);
-        now_ms = std::max(now_ms, ms);
+
+    /// The deadlines waited for, each once, in order.
+    std::vector<long long> deadlines() const {
+        std::vector<long long> out;
+        for (const Wait& w : waits)
+            if (w.until_ms && (out.empty() || out.back() != *w.until_ms))
+                out.push_back(*w.until_ms);
+        return out;
     }
-    static LoopClock clock() { return {now, sleep_until, wait_until}; }
+
+  private:
+    int m_readable_in_a_row = 0;
 };
 
 TEST(MainLoop, EachPassSleepsUntilOneIntervalAfterItsStart) {
     LoopFixture f;
     f.settings.speed = 80;
     f.settings.quiet = true;
-    FakeClock::sleeps_until_ms.reserve(k_give_up_pass + 2);
+    FakeClock clock;
+    clock.waits.reserve(4 * k_give_up_pass);
     // Passes of 30, 30, 95 (an overrun: no sleep) and 10 ms.
     const std::vector<long long> pass_ms = {30, 30, 95, 10};
     ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
-        if (pass < static_cast<int>(pass_ms.size())) FakeClock::now_ms += pass_ms[pass];
+        if (pass < static_cast<int>(pass_ms.size())) clock.now_ms += pass_ms[pass];
         if (pass == 4) f.close();
     });
-    EXPECT_EQ(f.run(hooks, FakeClock::clock()), 0);
-    ASSERT_GE(FakeClock::sleeps_until_ms.size(), 4u);
-    EXPECT_EQ(std::vector<long long>(FakeClock::sleeps_until_ms.begin(),
-                                     FakeClock::sleeps_until_ms.begin() + 4),
+    EXPECT_EQ(f.run(hooks, clock), 0);
+    const std::vector<long long> deadlines = clock.deadlines();
+    ASSERT_GE(deadlines.size(), 4u);
+    EXPECT_EQ(std::vector<long long>(deadlines.begin(), deadlines.begin() + 4),
               (std::vector<long long>{100'080, 100'160, 100'240, 100'335}));
+    EXPECT_FALSE(clock.spun);
 }
 
 // Hidden for a while, the loop wakes once a second, and the rain has made one step per interval
@@ -162,25 +202,186 @@ TEST(MainLoop, HiddenLoopWakesOnceASecondAndKeepsItsSteps) {
     LoopFixture f;
     f.settings.speed = 100;
     f.settings.quiet = true;
-    FakeClock::waits_until_ms.clear();
-    FakeClock::waits_until_ms.reserve(8);
-    const long long start_ms = FakeClock::now_ms;
+    FakeClock clock;
+    clock.waits.reserve(4 * k_give_up_pass);
+    const long long start_ms = clock.now_ms;
+    // The deadlines of the waits longer than a frame.
+    const auto long_waits = [&] {
+        std::vector<long long> out;
+        for (const FakeClock::Wait& w : clock.waits)
+            if (w.until_ms && *w.until_ms - w.at_ms > 100 &&
+                (out.empty() || out.back() != *w.until_ms))
+                out.push_back(*w.until_ms);
+        return out;
+    };
     ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
         if (pass == 0) f.x.set_mapped(f.window->window(), false);
-        if (FakeClock::waits_until_ms.size() == 3) f.close();
+        if (long_waits().size() == 3) f.close();
     });
-    EXPECT_EQ(f.run(hooks, FakeClock::clock()), 0);
-    ASSERT_GE(FakeClock::waits_until_ms.size(), 3u);
-    for (std::size_t i = 1; i < FakeClock::waits_until_ms.size(); ++i)
-        EXPECT_EQ(FakeClock::waits_until_ms[i] - FakeClock::waits_until_ms[i - 1], 1000);
-    // Passes take no time here, so every interval up to the closing pass made one step.
-    const long long steps = (FakeClock::now_ms - start_ms) / 100;
+    EXPECT_EQ(f.run(hooks, clock), 0);
+    const std::vector<long long> waits = long_waits();
+    ASSERT_GE(waits.size(), 3u);
+    for (std::size_t i = 1; i < waits.size(); ++i)
+        EXPECT_EQ(waits[i] - waits[i - 1], 1000);
+    // Passes take no time here, so every interval made one step, the last pass's included: the
+    // close is read after its step.
+    const long long steps = (clock.now_ms - start_ms) / 100 + 1;
     EXPECT_GT(steps, hooks.passes);
     RainState reference{8, 8, k_glyph_count, 42};
     for (long long i = 0; i < steps; ++i)
         reference.step_rain(f.settings.density);
     EXPECT_EQ(f.rain.grid(), reference.grid());
     EXPECT_EQ(f.rain.rng().next_u64(), reference.rng().next_u64());
+}
+
+/// Bytes this process has written so far, its X connections included.
+std::uint64_t bytes_written() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value)
+        if (key == "wchar:") return value;
+    return 0;
+}
+
+// One 96 px frame as a PutImage.
+constexpr std::uint64_t k_image_bytes = 24 + 96 * 96 * 4;
+
+struct ReactionCase {
+    const char* name;
+    bool hidden; // the loop has been in its once-a-second wait for a while
+    enum class Kind { click, close, signal, shown_again } kind;
+};
+
+void PrintTo(const ReactionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class MainLoopReaction : public ::testing::TestWithParam<ReactionCase> {};
+
+// What arrives while the loop waits between frames is answered then, not at the next pass; a
+// window shown again gets the current frame at once and the next one an interval later.
+TEST_P(MainLoopReaction, IsAnsweredBeforeTheNextPass) {
+    using Kind = ReactionCase::Kind;
+    constexpr long long k_interval_ms = 100;
+    const ReactionCase& c = GetParam();
+    LoopFixture f;
+    f.settings.speed = k_interval_ms;
+    f.settings.quiet = true;
+    FakeClock clock;
+    clock.waits.reserve(4 * k_give_up_pass);
+    // Hidden passes start once a second's worth of them saw no window.
+    const int trigger = c.hidden ? 1000 / k_interval_ms + 2 : 2;
+    long long triggered_ms = -1, answered_ms = -1;
+    std::size_t waits_before = 0;
+    std::uint64_t bytes_before = 0, bytes_after = 0;
+
+    class Hooks : public ScriptedHooks {
+      public:
+        using ScriptedHooks::ScriptedHooks;
+        std::function<void()> answered;
+        void on_button(std::uint8_t button) override {
+            ScriptedHooks::on_button(button);
+            answered();
+        }
+        void on_signal() override { answered(); }
+    } hooks([&](ScriptedHooks&, int pass) {
+        if (pass == 0 && c.hidden) f.x.set_mapped(f.window->window(), false);
+        if (pass == trigger + 1 && c.kind == Kind::shown_again) {
+            answered_ms = clock.now_ms;
+            bytes_after = bytes_written();
+        }
+        if (pass == trigger) {
+            waits_before = clock.waits.size();
+            // Once the pass's frame is out, so that only the wait can see it come.
+            clock.at_next_wait = [&] {
+                triggered_ms = clock.now_ms;
+                clock.patience_ms = 5000;
+                bytes_before = bytes_written();
+                switch (c.kind) {
+                case Kind::click:
+                    f.x.click(50, 50, 1);
+                    break;
+                case Kind::close:
+                    f.close();
+                    break;
+                case Kind::signal:
+                    clock.signal_next = true;
+                    break;
+                case Kind::shown_again:
+                    f.x.set_mapped(f.window->window(), true);
+                    break;
+                }
+            };
+        }
+        if (pass > trigger + 1) f.close();
+    });
+    hooks.answered = [&] {
+        if (answered_ms < 0) answered_ms = clock.now_ms;
+        clock.patience_ms = 0;
+    };
+    EXPECT_EQ(f.run(hooks, clock), 0);
+    if (c.kind == Kind::close) answered_ms = clock.now_ms;
+
+    // The wait that the reaction ended: a frame's or the once-a-second one.
+    ASSERT_GT(clock.waits.size(), waits_before);
+    const FakeClock::Wait& first = clock.waits[waits_before];
+    ASSERT_TRUE(first.until_ms);
+    EXPECT_EQ(*first.until_ms - first.at_ms, c.hidden ? 1000 : k_interval_ms);
+    ASSERT_GE(answered_ms, triggered_ms);
+    if (c.kind == Kind::shown_again) {
+        // Back at the pace of the frames, with this interval's frame already sent.
+        EXPECT_EQ(answered_ms - triggered_ms, k_interval_ms);
+        EXPECT_GE(bytes_after - bytes_before, k_image_bytes);
+    } else {
+        EXPECT_EQ(answered_ms, triggered_ms); // passes take no time here
+    }
+    if (c.kind == Kind::click) {
+        EXPECT_EQ(hooks.buttons, std::vector<std::uint8_t>{1});
+    }
+    EXPECT_FALSE(clock.spun);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, MainLoopReaction,
+    ::testing::Values(ReactionCase{"shownClick", false, ReactionCase::Kind::click},
+                      ReactionCase{"shownClose", false, ReactionCase::Kind::close},
+                      ReactionCase{"shownSignal", false, ReactionCase::Kind::signal},
+                      ReactionCase{"hiddenClose", true, ReactionCase::Kind::close},
+                      ReactionCase{"hiddenSignal", true, ReactionCase::Kind::signal},
+                      ReactionCase{"hiddenShownAgain", true, ReactionCase::Kind::shown_again}),
+    [](const ::testing::TestParamInfo<ReactionCase>& p) { return std::string(p.param.name); });
+
+/// Sends SIGCONT to a process on the way out, so a failing test leaves no stopped server behind.
+struct ContinueOnExit {
+    pid_t pid;
+    ~ContinueOnExit() { ::kill(pid, SIGCONT); }
+};
+
+// A stopped server keeps both shared segments; after a few skipped frames the loop waits for the
+// connection instead of waking every interval, and goes on when the server does.
+TEST(MainLoop, StalledServerIsWaitedForOnTheConnection) {
+    LoopFixture f(256);
+    ASSERT_TRUE(f.window->shares_memory());
+    f.settings.speed = 10;
+    f.settings.quiet = true;
+    FakeClock clock;
+    clock.waits.reserve(4 * k_give_up_pass);
+    ContinueOnExit resume{f.server.pid()};
+    int endless_waits = 0, resumed_pass = -1;
+    clock.on_endless_wait = [&] {
+        ++endless_waits;
+        ::kill(f.server.pid(), SIGCONT);
+    };
+    ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
+        if (pass == 2) ::kill(f.server.pid(), SIGSTOP);
+        if (endless_waits > 0 && resumed_pass < 0) resumed_pass = pass;
+        if (resumed_pass >= 0 && pass == resumed_pass + 5) f.close();
+    });
+    EXPECT_EQ(f.run(hooks, clock), 0);
+    EXPECT_GE(endless_waits, 1);
+    EXPECT_TRUE(f.window->shares_memory());
+    EXPECT_FALSE(clock.spun);
 }
 
 TEST(MainLoop, DestroyedWindowEndsSilently) {
@@ -197,7 +398,7 @@ TEST(MainLoop, DestroyedWindowEndsSilently) {
 // it is the frame the compositor makes.
 TEST(MainLoop, SharedMemoryShowsTheSameFramesAsPutImage) {
     constexpr std::uint16_t size = 256;
-    constexpr int last_pass = 12; // the close is read one pass later, after 13 steps
+    constexpr int last_pass = 12; // the close is read after this pass's step, the 13th
     std::vector<std::vector<std::uint32_t>> shown;
     for (bool no_shm : {true, false}) {
         LoopFixture f(size, no_shm);
@@ -210,9 +411,8 @@ TEST(MainLoop, SharedMemoryShowsTheSameFramesAsPutImage) {
         EXPECT_EQ(f.run(hooks), 0);
         ::testing::internal::GetCapturedStderr();
         EXPECT_EQ(hooks.passes, last_pass + 1);
-        shown.push_back(f.x.image(f.window->window(), 0, 0, size, size));
-        EXPECT_EQ(f.window->shares_memory(), !no_shm);
-
+        // The close is read right after the last frame went out, which the server may not
+        // have drawn yet when the image is asked for on another connection.
         RainState rain{8, 8, k_glyph_count, 42};
         FrameBuffer expected(size, size);
         for (int step = 0; step <= last_pass; ++step)
@@ -221,6 +421,12 @@ TEST(MainLoop, SharedMemoryShowsTheSameFramesAsPutImage) {
         ASSERT_TRUE(f.window->lsb_first() && std::endian::native == std::endian::little)
             << "the reference below reads words as 0x00RRGGBB";
         std::vector<std::uint32_t> reference(expected.pixels().begin(), expected.pixels().end());
+        shown.push_back(f.x.image(f.window->window(), 0, 0, size, size));
+        for (int i = 0; i < 100 && shown.back() != reference; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            shown.back() = f.x.image(f.window->window(), 0, 0, size, size);
+        }
+        EXPECT_EQ(f.window->shares_memory(), !no_shm);
         EXPECT_EQ(shown.back(), reference) << (no_shm ? "PutImage" : "shared memory");
     }
     EXPECT_EQ(shown[0], shown[1]);
@@ -232,16 +438,6 @@ TEST(MainLoop, KilledServerIsThrown) {
         if (pass == 3) f.server.kill_now();
     });
     EXPECT_THROW(f.run(hooks), std::runtime_error);
-}
-
-/// Bytes this process has written so far, its X connections included.
-std::uint64_t bytes_written() {
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    std::uint64_t value = 0;
-    while (io >> key >> value)
-        if (key == "wchar:") return value;
-    return 0;
 }
 
 struct ViewCase {
@@ -261,7 +457,6 @@ class MainLoopViewable : public ::testing::TestWithParam<ViewCase> {};
 // Each frame of 96 px is one 36 888-byte PutImage per viewable window, so the bytes written over
 // a run of passes count the images sent.
 TEST_P(MainLoopViewable, ImagesGoOnlyToViewableWindows) {
-    constexpr std::uint64_t k_image_bytes = 24 + 96 * 96 * 4;
     constexpr int k_first = 5;
     const int last = GetParam().last_pass;
     LoopFixture f;
