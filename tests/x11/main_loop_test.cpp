@@ -122,6 +122,9 @@ TEST(MainLoop, EachPassSleepsUntilOneIntervalAfterItsStart) {
     LoopFixture f;
     f.settings.speed = 80;
     f.settings.quiet = true;
+    // The clock is shared by every test of this file, whatever order they run in.
+    FakeClock::now_ms = 100'000;
+    FakeClock::sleeps_until_ms.clear();
     FakeClock::sleeps_until_ms.reserve(k_give_up_pass + 2);
     // Passes of 30, 30, 95 (an overrun: no sleep) and 10 ms.
     const std::vector<long long> pass_ms = {30, 30, 95, 10};
