@@ -90,6 +90,15 @@ void present(DockWindow& dock, std::span<const std::uint8_t> pixels) {
     dock.flush();
 }
 
+/// Until done() holds, for up to two seconds: reads every queued event each 10 ms.
+template <class Done> void poll_until(DockWindow& dock, Done done) {
+    for (int i = 0; !done() && i < 200; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (dock.poll_event().kind != DockEvent::Kind::none) {
+        }
+    }
+}
+
 void drain(DockWindow& dock) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     while (dock.poll_event().kind != DockEvent::Kind::none) {
@@ -370,14 +379,9 @@ TEST_P(DockWindowFrames, EveryPixelArrives) {
         EXPECT_TRUE(dock.frame_memory(client_buffer).empty());
     }
     for (std::uint32_t salt : {1u, 977u, 4099u}) {
-        std::span<std::uint8_t> memory = dock.frame_memory(client_buffer);
         // A segment is free again once its completion event has been read.
-        for (int i = 0; i < 200 && memory.empty(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            while (dock.poll_event().kind != DockEvent::Kind::none) {
-            }
-            memory = dock.frame_memory(client_buffer);
-        }
+        std::span<std::uint8_t> memory;
+        poll_until(dock, [&] { return !(memory = dock.frame_memory(client_buffer)).empty(); });
         ASSERT_EQ(memory.size(), client_buffer.size()) << "salt " << salt;
         EXPECT_EQ(memory.data() == client_buffer.data(), !shared);
         const std::vector<std::uint8_t> frame = pattern_frame(dock, salt);
@@ -422,11 +426,7 @@ TEST(DockWindowFrames, AnErrorOnTheSharedPathSwitchesToPutImage) {
     ASSERT_EQ(memory.size(), client_buffer.size());
     dock.send_frame(XCB_NONE, memory); // BadDrawable for a ShmPutImage
     dock.flush();
-    for (int i = 0; i < 200 && dock.shares_memory(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        while (dock.poll_event().kind != DockEvent::Kind::none) {
-        }
-    }
+    poll_until(dock, [&] { return !dock.shares_memory(); });
     ASSERT_FALSE(dock.shares_memory());
     ASSERT_EQ(dock.frame_memory(client_buffer).data(), client_buffer.data());
     client_buffer = pattern_frame(dock, 5);
