@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <string_view>
 #include <thread>
@@ -21,18 +20,18 @@
 namespace {
 
 using tools::find_dock_window;
-using tools::Reply;
+using tools::XcbPtr;
 
 xcb_atom_t intern(xcb_connection_t* c, std::string_view name) {
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+    XcbPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
         c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
     return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
 bool click(xcb_connection_t* c, xcb_window_t root, xcb_window_t w, std::uint8_t button) {
-    Reply<xcb_get_geometry_reply_t> geometry(
+    XcbPtr<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr));
-    Reply<xcb_translate_coordinates_reply_t> at(
+    XcbPtr<xcb_translate_coordinates_reply_t> at(
         xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, w, root, 0, 0), nullptr));
     if (!geometry || !at) return false;
     const auto x = static_cast<std::int16_t>(at->dst_x + geometry->width / 2);
@@ -95,7 +94,8 @@ int main(int argc, char** argv) {
         status = 1;
     }
     // A round trip makes sure the server has handled everything before the process ends.
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    const XcbPtr<xcb_get_input_focus_reply_t> synced(
+        xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     xcb_disconnect(c);
     return status;
 }

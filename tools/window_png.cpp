@@ -25,7 +25,7 @@
 namespace {
 
 using tools::find_dock_window;
-using tools::Reply;
+using tools::XcbPtr;
 
 /// The table of the CRC-32 that PNG chunks carry (polynomial 0xedb88320, reflected).
 std::array<std::uint32_t, 256> make_crc_table() {
@@ -153,14 +153,14 @@ int run(int argc, char** argv) {
         return 1;
     }
 
-    Reply<xcb_get_geometry_reply_t> geometry(
+    XcbPtr<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(c, xcb_get_geometry(c, *window), nullptr));
     if (!geometry) {
         fmt::print(stderr, "window_png: window {:#x} does not exist\n", *window);
         return 1;
     }
     const std::uint16_t width = geometry->width, height = geometry->height;
-    Reply<xcb_get_image_reply_t> image(xcb_get_image_reply(
+    XcbPtr<xcb_get_image_reply_t> image(xcb_get_image_reply(
         c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, *window, 0, 0, width, height, 0xffffffff),
         nullptr));
     const std::size_t pixels = std::size_t{width} * height;

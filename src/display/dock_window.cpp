@@ -1,39 +1,29 @@
 // SPDX-License-Identifier: MIT
-// Dock window set-up over libxcb in one fixed order, the per-frame PutImage, the event poll and
-// the viewability it feeds. Every request but InternAtom and the look at a new holder goes out
-// unchecked, so its errors surface as ignored events.
+// Dock window set-up over libxcb in one fixed order, sending frames (PutImage in bands that fit the
+// server, or shared memory), the event poll and the viewability it feeds. Every request but
+// InternAtom and the look at a new holder goes out unchecked, so its errors surface as ignored
+// events.
 #include "display/dock_window.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <stdexcept>
 #include <unistd.h>
-#include <vector>
 
 #include <fmt/core.h>
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include "display/geometry.hpp"
+#include "display/setup_checks.hpp"
 #include "display/shm_frames.hpp"
+#include "display/xcb_ptr.hpp"
 #include "system/error.hpp"
 
 namespace glyphrain {
 namespace {
-
-// Predefined atoms, used by number so that no round trip is needed for them.
-constexpr xcb_atom_t k_atom_wm_class = 67;
-constexpr xcb_atom_t k_atom_wm_name = 39;
-constexpr xcb_atom_t k_atom_wm_hints = 35;
-constexpr xcb_atom_t k_atom_wm_normal_hints = 40;
-constexpr xcb_atom_t k_atom_wm_command = 34;
-constexpr xcb_atom_t k_atom_wm_client_machine = 36;
-constexpr xcb_atom_t k_atom_string = 31;
-constexpr xcb_atom_t k_atom_atom = 4;
-constexpr xcb_atom_t k_atom_cardinal = 6;
 
 // Instance and class name, each ended by a NUL byte (the literal supplies the last one).
 constexpr char k_wm_class[] = "glyphrain\0glyphRain";
@@ -48,12 +38,8 @@ constexpr std::uint32_t k_input_event_mask = XCB_EVENT_MASK_BUTTON_PRESS;
 // withdrawn application only through its icon window, so the icon window is named here.
 constexpr std::uint32_t k_wm_hints_flags = 0x1 | 0x2 | 0x8 | 0x40;
 constexpr std::uint32_t k_withdrawn_state = 0;
-
-// Replies and events come from malloc inside libxcb and go back with free.
-struct FreeDeleter {
-    void operator()(void* p) const noexcept { std::free(p); }
-};
-template <class T> using XcbPtr = std::unique_ptr<T, FreeDeleter>;
+// WM_NORMAL_HINTS flags: PMinSize and PMaxSize.
+constexpr std::uint32_t k_size_hints_flags = 0x10 | 0x20;
 
 void change_property_32(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property,
                         xcb_atom_t type, std::span<const std::uint32_t> words) {
@@ -61,57 +47,7 @@ void change_property_32(xcb_connection_t* c, xcb_window_t window, xcb_atom_t pro
                         static_cast<std::uint32_t>(words.size()), words.data());
 }
 
-/// The screen the display name selected, or nullptr when the set-up lists fewer screens.
-const xcb_screen_t* screen_of(const xcb_setup_t* setup, int screen_number) {
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
-    for (int i = 0; i < screen_number && it.rem > 0; ++i)
-        xcb_screen_next(&it);
-    return it.rem > 0 ? it.data : nullptr;
-}
-
-/// The class and masks of the screen's root visual; nothing when the set-up does not list it.
-std::optional<VisualFormat> root_visual_of(const xcb_screen_t* screen) {
-    for (xcb_depth_iterator_t depth = xcb_screen_allowed_depths_iterator(screen); depth.rem > 0;
-         xcb_depth_next(&depth)) {
-        for (xcb_visualtype_iterator_t visual = xcb_depth_visuals_iterator(depth.data);
-             visual.rem > 0; xcb_visualtype_next(&visual)) {
-            if (visual.data->visual_id == screen->root_visual)
-                return VisualFormat{visual.data->_class, visual.data->red_mask,
-                                    visual.data->green_mask, visual.data->blue_mask};
-        }
-    }
-    return std::nullopt;
-}
-
 } // namespace
-
-std::optional<std::string> pixel_format_check(std::span<const PixmapFormat> formats,
-                                              std::uint8_t root_depth) {
-    // The server's order matters: only the first format of the root depth is the one it uses.
-    for (const PixmapFormat& format : formats) {
-        if (format.depth != root_depth) continue;
-        if (format.bits_per_pixel == 32) return std::nullopt;
-        return fmt::format("Unsupported pixel format: {}bpp at depth {}. Expected 32bpp.",
-                           format.bits_per_pixel, root_depth);
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> visual_check(const VisualFormat& visual, std::uint8_t root_depth) {
-    constexpr std::uint8_t k_true_color = 4;
-    if (visual.visual_class == k_true_color && visual.red_mask == 0xff0000 &&
-        visual.green_mask == 0xff00 && visual.blue_mask == 0xff)
-        return std::nullopt;
-    static constexpr const char* k_class_names[] = {"StaticGray",  "GrayScale", "StaticColor",
-                                                    "PseudoColor", "TrueColor", "DirectColor"};
-    const std::string class_name = visual.visual_class < std::size(k_class_names)
-                                       ? k_class_names[visual.visual_class]
-                                       : fmt::format("class {}", visual.visual_class);
-    return fmt::format("Unsupported pixel format: {} visual at depth {} with masks {:#x}, {:#x}, "
-                       "{:#x}. Expected TrueColor with masks 0xff0000, 0xff00, 0xff.",
-                       class_name, root_depth, visual.red_mask, visual.green_mask,
-                       visual.blue_mask);
-}
 
 std::uint16_t put_image_band_rows(std::size_t max_request_bytes, std::uint16_t size) noexcept {
     constexpr std::size_t k_header_bytes = 24;
@@ -121,27 +57,6 @@ std::uint16_t put_image_band_rows(std::size_t max_request_bytes, std::uint16_t s
     const std::size_t rows = room / row_bytes;
     if (rows >= size) return size;
     return static_cast<std::uint16_t>(rows > 0 ? rows : 1);
-}
-
-std::string describe_connection_error(int code) {
-    switch (code) {
-    case XCB_CONN_ERROR:
-        return "socket or stream error";
-    case XCB_CONN_CLOSED_EXT_NOTSUPPORTED:
-        return "an extension the client needs is not supported";
-    case XCB_CONN_CLOSED_MEM_INSUFFICIENT:
-        return "out of memory";
-    case XCB_CONN_CLOSED_REQ_LEN_EXCEED:
-        return "a request is longer than the X server accepts";
-    case XCB_CONN_CLOSED_PARSE_ERR:
-        return "invalid display name";
-    case XCB_CONN_CLOSED_INVALID_SCREEN:
-        return "the display has no such screen";
-    case XCB_CONN_CLOSED_FDPASSING_FAILED:
-        return "passing a file descriptor failed";
-    default:
-        return fmt::format("unknown connection error {}", code);
-    }
 }
 
 void DockWindow::ConnectionDeleter::operator()(xcb_connection_t* c) const noexcept {
@@ -169,7 +84,7 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
     }
 
     const xcb_setup_t* setup = xcb_get_setup(c);
-    const xcb_screen_t* screen = screen_of(setup, screen_number);
+    const xcb_screen_t* screen = screen_of(*setup, screen_number);
     if (screen == nullptr)
         throw SystemError(fmt::format("Cannot open display {}: {}", display,
                                       describe_connection_error(XCB_CONN_CLOSED_INVALID_SCREEN)));
@@ -178,13 +93,7 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
     m_lsb_first = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
 
     // Nothing may exist on the server yet when the pixel format is refused.
-    std::vector<PixmapFormat> formats;
-    const xcb_format_t* raw_formats = xcb_setup_pixmap_formats(setup);
-    for (int i = 0; i < xcb_setup_pixmap_formats_length(setup); ++i)
-        formats.push_back({raw_formats[i].depth, raw_formats[i].bits_per_pixel});
-    if (auto error = pixel_format_check(formats, m_root_depth)) throw AppError(*error);
-    if (auto visual = root_visual_of(screen))
-        if (auto error = visual_check(*visual, m_root_depth)) throw AppError(*error);
+    check_pixel_format(*setup, *screen);
 
     // xcb_generate_id answers -1 when the id range is used up or the connection has failed.
     m_window = xcb_generate_id(c);
@@ -211,14 +120,23 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
     // Asked now, answered by the first atom's round trip: needed once a dock takes the icon.
     xcb_prefetch_extension_data(c, &xcb_shape_id);
 
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_class, k_atom_string, 8,
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
                         sizeof k_wm_class, k_wm_class);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_name, k_atom_string, 8,
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
                         std::strlen(k_wm_name), k_wm_name);
     // The withdrawn initial state makes it a dock app; the dock window leads its group.
     const std::uint32_t wm_hints[9] = {
-        k_wm_hints_flags, 1, k_withdrawn_state, 0, m_icon_window, 0, 0, 0, m_window};
-    change_property_32(c, m_window, k_atom_wm_hints, k_atom_wm_hints, wm_hints);
+        k_wm_hints_flags,  // flags
+        1,                 // input
+        k_withdrawn_state, // initial_state
+        0,                 // icon_pixmap
+        m_icon_window,     // icon_window
+        0,                 // icon_x
+        0,                 // icon_y
+        0,                 // icon_mask
+        m_window,          // window_group
+    };
+    change_property_32(c, m_window, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, wm_hints);
 
     // Every request must fit the server's limit: without BIG-REQUESTS that is 262,140 bytes, less
     // than one frame from 256 px up. Asking enables the extension where the server has it.
@@ -234,37 +152,43 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
             words.append(arg).push_back('\0');
         constexpr std::size_t k_change_property_header = 24;
         if (k_change_property_header + words.size() <= max_request_bytes)
-            xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_command,
-                                k_atom_string, 8, static_cast<std::uint32_t>(words.size()),
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, XCB_ATOM_WM_COMMAND,
+                                XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(words.size()),
                                 words.data());
     }
     char host[256] = {};
     if (::gethostname(host, sizeof host - 1) == 0)
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, k_atom_wm_client_machine,
-                            k_atom_string, 8, static_cast<std::uint32_t>(std::strlen(host)), host);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, XCB_ATOM_WM_CLIENT_MACHINE,
+                            XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(std::strlen(host)),
+                            host);
 
-    // Equal minimum and maximum sizes pin the window at size x size.
+    // Equal minimum and maximum sizes pin the window at size x size. WM_SIZE_HINTS is predefined
+    // (XCB_ATOM_WM_SIZE_HINTS) and could skip this round trip; it is kept so that the order of the
+    // set-up's requests and waits does not move.
     const xcb_atom_t size_hints_type = intern_atom("WM_SIZE_HINTS");
-    const std::uint32_t normal_hints[18] = {0x30, 0, 0, 0, 0, size, size, size, size,
-                                            0,    0, 0, 0, 0, 0,    0,    0,    0};
-    change_property_32(c, m_window, k_atom_wm_normal_hints, size_hints_type, normal_hints);
+    // The words: flags, x, y, width, height (obsolete), min_width, min_height, max_width,
+    // max_height, width_inc, height_inc, min_aspect and max_aspect (numerator, denominator each),
+    // base_width, base_height, win_gravity.
+    const std::uint32_t normal_hints[18] = {
+        k_size_hints_flags, 0, 0, 0, 0, size, size, size, size, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    change_property_32(c, m_window, XCB_ATOM_WM_NORMAL_HINTS, size_hints_type, normal_hints);
 
     const xcb_atom_t protocols = intern_atom("WM_PROTOCOLS");
     m_delete_window_atom = intern_atom("WM_DELETE_WINDOW");
     const std::uint32_t protocol_words[] = {m_delete_window_atom};
-    change_property_32(c, m_window, protocols, k_atom_atom, protocol_words);
+    change_property_32(c, m_window, protocols, XCB_ATOM_ATOM, protocol_words);
 
     const xcb_atom_t pid_atom = intern_atom("_NET_WM_PID");
     const std::uint32_t pid_words[] = {static_cast<std::uint32_t>(::getpid())};
-    change_property_32(c, m_window, pid_atom, k_atom_cardinal, pid_words);
+    change_property_32(c, m_window, pid_atom, XCB_ATOM_CARDINAL, pid_words);
 
     if (slit) {
         const xcb_atom_t slit_atom = intern_atom("_VIREO_SLIT");
         const std::uint32_t slit_words[] = {*slit};
-        change_property_32(c, m_window, slit_atom, k_atom_cardinal, slit_words);
+        change_property_32(c, m_window, slit_atom, XCB_ATOM_CARDINAL, slit_words);
     }
 
-    // Everything after the last atom reply leaves in this one flush.
+    // Everything after the last atom reply leaves in this flush, before shared memory is tried.
     xcb_map_window(c, m_window);
     if (xcb_flush(c) <= 0) throw_connection_error("Cannot set up the dock window");
 
@@ -294,7 +218,7 @@ std::uint32_t DockWindow::intern_atom(const char* name) {
     xcb_intern_atom_cookie_t cookie =
         xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
     xcb_generic_error_t* raw_error = nullptr;
-    // The only waits of the set-up: one per interned atom.
+    // One of the set-up's waits; the others are the maximum request length and shared memory.
     XcbPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookie, &raw_error));
     XcbPtr<xcb_generic_error_t> error(raw_error);
     if (error)
@@ -342,11 +266,6 @@ void DockWindow::flush() {
     xcb_connection_t* c = m_connection.get();
     if (xcb_flush(c) <= 0 || xcb_connection_has_error(c))
         throw_connection_error("Lost connection to the X server");
-}
-
-void DockWindow::present_frame(std::span<const std::uint8_t> pixels) {
-    send_frame(m_window, pixels);
-    flush();
 }
 
 int DockWindow::event_fd() const noexcept {

@@ -33,47 +33,19 @@ struct DockEvent {
     Extent shown{};
 };
 
-/// One pixmap format of the connection set-up.
-struct PixmapFormat {
-    std::uint8_t depth = 0;
-    std::uint8_t bits_per_pixel = 0;
-};
-
-/// The frames are written as 32-bit pixels, so the first format listed for the root depth must
-/// store 32 bits per pixel. Returns the error message when it does not; a root depth that no
-/// format lists passes.
-std::optional<std::string> pixel_format_check(std::span<const PixmapFormat> formats,
-                                              std::uint8_t root_depth);
-
-/// The class and channel masks of one visual, as the connection set-up lists them.
-struct VisualFormat {
-    std::uint8_t visual_class = 4; // X visual class; 4 is TrueColor
-    std::uint32_t red_mask = 0xff0000;
-    std::uint32_t green_mask = 0xff00;
-    std::uint32_t blue_mask = 0xff;
-};
-
-/// The frames hold 0x00RRGGBB pixels, which only a TrueColor root visual with 8-bit channels at
-/// those places shows as meant (a 30-bit visual would turn green into cyan). Returns the error
-/// message for any other visual.
-std::optional<std::string> visual_check(const VisualFormat& visual, std::uint8_t root_depth);
-
 /// How many whole rows of a size x size frame one PutImage may carry when the server accepts
 /// requests of at most max_request_bytes: every row when the frame fits in one request, else as
 /// many as fit beside the request's 24-byte header (at least one).
 std::uint16_t put_image_band_rows(std::size_t max_request_bytes, std::uint16_t size) noexcept;
 
-/// A readable description of an xcb connection error code (xcb_connection_has_error).
-std::string describe_connection_error(int code);
-
 /// The dock window that a bare server or a plain window manager shows, and the icon window that
 /// docking window managers take into their slit, dock or tile instead; both show the same frames.
 class DockWindow {
   public:
-    /// Connects to $DISPLAY, checks the 32-bpp pixel format and the root visual and
-    /// creates, decorates and maps the
-    /// dock window (size x size, size at least 9), creates the icon window of the same size (left
-    /// for the window manager to map) and an input-only child in each; ends with one flush.
+    /// Connects to $DISPLAY, checks the 32-bpp pixel format and the root visual, creates,
+    /// decorates and maps the dock window (size x size, size at least 9), creates the icon window
+    /// of the same size (left for the window manager to map) and an input-only child in each, and
+    /// flushes all of that before it sets up shared memory for the frames where that pays.
     /// slit adds _VIREO_SLIT; command (the program's arguments as started) becomes WM_COMMAND,
     /// left out when empty or longer than the server accepts in one request. Throws AppError for
     /// the pixel format, SystemError for connection failures.
@@ -99,9 +71,6 @@ class DockWindow {
 
     /// Sends everything queued; throws SystemError when the connection has failed.
     void flush();
-
-    /// send_frame to the dock window, then flush.
-    void present_frame(std::span<const std::uint8_t> pixels);
 
     /// True while frames go through shared memory; decided at start-up, and given up for good
     /// after an X error on that path.
@@ -129,7 +98,6 @@ class DockWindow {
     }
 
     bool lsb_first() const noexcept { return m_lsb_first; }
-    std::uint8_t root_depth() const noexcept { return m_root_depth; }
     std::uint16_t size() const noexcept { return m_size; }
     std::uint32_t window() const noexcept { return m_window; }
     std::uint32_t input_window() const noexcept { return m_input_window; }

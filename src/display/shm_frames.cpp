@@ -3,7 +3,6 @@
 // speaks MIT-SHM 1.2, else a SysV segment marked for removal before the server is told its id.
 #include "display/shm_frames.hpp"
 
-#include <cstdlib>
 #include <fcntl.h>
 #include <optional>
 #include <sys/ipc.h>
@@ -15,18 +14,13 @@
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
+#include "display/xcb_ptr.hpp"
 #include "system/unique_fd.hpp"
 
 namespace glyphrain {
 namespace {
 
 constexpr std::size_t k_no_segment = SegmentTurns::k_count;
-
-// Replies and errors come from malloc inside libxcb and go back with free.
-struct FreeDeleter {
-    void operator()(void* p) const noexcept { std::free(p); }
-};
-template <class T> using XcbPtr = std::unique_ptr<T, FreeDeleter>;
 
 /// Memory can only be shared with a server on this machine, reached through a local socket.
 bool is_local_socket(int fd) noexcept {

@@ -51,7 +51,6 @@ class RainState {
 
     std::size_t cols() const noexcept { return m_cols; }
     std::size_t rows() const noexcept { return m_rows; }
-    std::size_t glyph_count() const noexcept { return m_glyph_count; }
     const std::vector<RainColumn>& columns() const noexcept { return m_columns; }
     /// cols * rows glyph indices, row-major.
     const std::vector<std::size_t>& grid() const noexcept { return m_grid; }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The dock window driven in-process on a private Xvfb and read back through a second connection.
+// The dock window driven in-process on a private Xvfb and read back through a second connection,
+// and the PutImage bands that need no server.
 #include "display/dock_window.hpp"
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -17,42 +17,35 @@
 #include <gtest/gtest.h>
 
 #include "display/shm_frames.hpp"
-#include "support/core_length_proxy.hpp"
 #include "support/temp_dir.hpp"
 #include "support/x_client.hpp"
 #include "support/xvfb.hpp"
+#include "support/xvfb_dock.hpp"
 #include "system/error.hpp"
 
 namespace glyphrain {
 namespace {
 
+using test::ScopedEnv;
 using test::XClient;
+using test::XvfbDock;
 using test::XvfbServer;
 
-/// Points this process's own connections at display for the life of the object.
-class DisplayEnv {
-  public:
-    explicit DisplayEnv(const std::string& display) {
-        if (const char* old = std::getenv("DISPLAY")) m_old = old;
-        ::setenv("DISPLAY", display.c_str(), 1);
-    }
-    ~DisplayEnv() {
-        if (m_old)
-            ::setenv("DISPLAY", m_old->c_str(), 1);
-        else
-            ::unsetenv("DISPLAY");
-    }
+/// 0xRRGGBB pixels that each differ from their neighbours.
+std::vector<std::uint32_t> pattern_pixels(std::size_t n, std::uint32_t salt) {
+    std::vector<std::uint32_t> out(n);
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = (static_cast<std::uint32_t>(i) * 2654435761u + salt) & 0xffffff;
+    return out;
+}
 
-  private:
-    std::optional<std::string> m_old;
-};
-
-/// A frame whose every pixel differs from its neighbours, written in the window's byte order.
+/// pattern_pixels for the whole window, written in its byte order.
 std::vector<std::uint8_t> pattern_frame(const DockWindow& dock, std::uint32_t salt) {
-    const std::size_t n = std::size_t{dock.size()} * dock.size();
-    std::vector<std::uint8_t> bytes(n * 4);
-    for (std::size_t i = 0; i < n; ++i) {
-        std::uint32_t v = (static_cast<std::uint32_t>(i) * 2654435761u + salt) & 0xffffff;
+    const std::vector<std::uint32_t> pixels =
+        pattern_pixels(std::size_t{dock.size()} * dock.size(), salt);
+    std::vector<std::uint8_t> bytes(pixels.size() * 4);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const std::uint32_t v = pixels[i];
         std::uint8_t r = v >> 16, g = (v >> 8) & 0xff, b = v & 0xff;
         std::uint8_t* p = &bytes[i * 4];
         if (dock.lsb_first()) {
@@ -64,11 +57,16 @@ std::vector<std::uint8_t> pattern_frame(const DockWindow& dock, std::uint32_t sa
     return bytes;
 }
 
-std::vector<std::uint32_t> pattern_pixels(std::size_t n, std::uint32_t salt) {
-    std::vector<std::uint32_t> out(n);
-    for (std::size_t i = 0; i < n; ++i)
-        out[i] = (static_cast<std::uint32_t>(i) * 2654435761u + salt) & 0xffffff;
-    return out;
+/// The dock window's pixels as the other connection reads them, read again for up to two seconds
+/// until they are expected: that connection's requests may be served before the frame is.
+std::vector<std::uint32_t> image_once_shown(XClient& x, const DockWindow& dock,
+                                            const std::vector<std::uint32_t>& expected) {
+    std::vector<std::uint32_t> seen;
+    for (int i = 0; i < 100 && seen != expected; ++i) {
+        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        seen = x.image(dock.window(), 0, 0, dock.size(), dock.size());
+    }
+    return seen;
 }
 
 /// Events of the dock window until kind shows up or a second passes.
@@ -84,6 +82,21 @@ bool wait_for_event(DockWindow& dock, DockEvent::Kind kind, DockEvent* seen = nu
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+}
+
+/// Sends a whole frame to the dock window and flushes, as the main loop does.
+void present(DockWindow& dock, std::span<const std::uint8_t> pixels) {
+    dock.send_frame(dock.window(), pixels);
+    dock.flush();
+}
+
+/// Until done() holds, for up to two seconds: reads every queued event each 10 ms.
+template <class Done> void poll_until(DockWindow& dock, Done done) {
+    for (int i = 0; !done() && i < 200; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (dock.poll_event().kind != DockEvent::Kind::none) {
+        }
+    }
 }
 
 void drain(DockWindow& dock) {
@@ -125,15 +138,9 @@ TEST_P(DockWindowProperties, ReadBackFromAnotherClient) {
     const PropertyCase& c = GetParam();
     const auto size = c.size;
     const auto slit = c.slit;
-    XvfbServer server;
-    std::optional<test::CoreLengthProxy> proxy;
-    if (c.core_length) proxy.emplace(server.display());
-    DisplayEnv env(proxy ? proxy->display() : server.display());
-    if (proxy) {
-        ASSERT_EQ(XClient(proxy->display()).max_request_bytes(), 262140u);
-    }
-    DockWindow dock(size, slit, c.command);
-    XClient x(server.display());
+    XvfbDock f({.size = size, .slit = slit, .command = c.command, .core_length = c.core_length});
+    DockWindow& dock = *f.window;
+    XClient& x = f.x;
 
     const xcb_window_t w = dock.window();
     const test::Geometry g = x.geometry(w);
@@ -268,7 +275,7 @@ class DockWindowPixelFormat : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(DockWindowPixelFormat, RefusedBeforeAnyWindowExists) {
     XvfbServer server(GetParam().screen);
-    DisplayEnv env(server.display());
+    ScopedEnv env("DISPLAY", server.display());
     XClient x(server.display());
     const std::size_t windows_before = x.tree(x.root()).children.size();
     try {
@@ -289,6 +296,33 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"640x480x30",
                    "Unsupported pixel format: TrueColor visual at depth 30 with masks 0x3ff00000, "
                    "0xffc00, 0x3ff. Expected TrueColor with masks 0xff0000, 0xff00, 0xff."}));
+
+struct BandCase {
+    std::size_t max_request_bytes;
+    std::uint16_t size;
+    std::uint16_t rows;
+};
+
+void PrintTo(const BandCase& c, std::ostream* os) {
+    *os << c.size << " px, at most " << c.max_request_bytes << " bytes";
+}
+
+class PutImageBands : public ::testing::TestWithParam<BandCase> {};
+
+TEST_P(PutImageBands, WholeRowsThatFitTheRequestLength) {
+    const BandCase& c = GetParam();
+    EXPECT_EQ(put_image_band_rows(c.max_request_bytes, c.size), c.rows);
+}
+
+// 262,140 bytes is the core limit, 16,777,212 what BIG-REQUESTS gives on Xorg servers and 16,384
+// the least any server may offer; a request is 24 bytes of header and 4 bytes per pixel.
+INSTANTIATE_TEST_SUITE_P(Limits, PutImageBands,
+                         ::testing::Values(BandCase{262140, 96, 96}, BandCase{262140, 255, 255},
+                                           BandCase{262140, 256, 255}, BandCase{262140, 1024, 63},
+                                           BandCase{16777212, 1024, 1024},
+                                           BandCase{24 + 4 * 1024 * 1024, 1024, 1024},
+                                           BandCase{24 + 4 * 1024 * 1024 - 4, 1024, 1023},
+                                           BandCase{16384, 1024, 3}, BandCase{16, 1024, 1}));
 
 /// How frames reach the server.
 enum class Via { put_image, memfd, sysv };
@@ -324,17 +358,9 @@ TEST_P(DockWindowFrames, EveryPixelArrives) {
     const FrameCase& c = GetParam();
     const std::uint16_t size = c.size;
     const bool shared = c.via != Via::put_image;
-    XvfbServer server;
-    std::optional<test::CoreLengthProxy> proxy;
-    if (c.core_length) proxy.emplace(server.display());
-    DisplayEnv env(proxy ? proxy->display() : server.display());
-    if (proxy) {
-        ASSERT_EQ(XClient(proxy->display()).max_request_bytes(), 262140u);
-    }
-    if (c.no_shm) ::setenv("GLYPHRAIN_NO_SHM", "1", 1);
-    DockWindow dock(size, std::nullopt);
-    ::unsetenv("GLYPHRAIN_NO_SHM");
-    XClient x(server.display());
+    XvfbDock f({.size = size, .core_length = c.core_length, .no_shm = c.no_shm});
+    DockWindow& dock = *f.window;
+    XClient& x = f.x;
     EXPECT_EQ(dock.shares_memory(), shared);
     EXPECT_EQ(own_mappings("memfd:glyphRain-frame"), c.via == Via::memfd ? 2 : 0);
     EXPECT_EQ(own_mappings("/SYSV"), c.via == Via::sysv ? 2 : 0);
@@ -345,35 +371,24 @@ TEST_P(DockWindowFrames, EveryPixelArrives) {
         // written: the server could still be reading it.
         const std::span<std::uint8_t> first = dock.frame_memory(client_buffer);
         ASSERT_EQ(first.size(), client_buffer.size());
-        dock.present_frame(first);
+        present(dock, first);
         const std::span<std::uint8_t> second = dock.frame_memory(client_buffer);
         ASSERT_EQ(second.size(), client_buffer.size());
         EXPECT_NE(second.data(), first.data());
-        dock.present_frame(second);
+        present(dock, second);
         EXPECT_TRUE(dock.frame_memory(client_buffer).empty());
     }
     for (std::uint32_t salt : {1u, 977u, 4099u}) {
-        std::span<std::uint8_t> memory = dock.frame_memory(client_buffer);
         // A segment is free again once its completion event has been read.
-        for (int i = 0; i < 200 && memory.empty(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            while (dock.poll_event().kind != DockEvent::Kind::none) {
-            }
-            memory = dock.frame_memory(client_buffer);
-        }
+        std::span<std::uint8_t> memory;
+        poll_until(dock, [&] { return !(memory = dock.frame_memory(client_buffer)).empty(); });
         ASSERT_EQ(memory.size(), client_buffer.size()) << "salt " << salt;
         EXPECT_EQ(memory.data() == client_buffer.data(), !shared);
         const std::vector<std::uint8_t> frame = pattern_frame(dock, salt);
         std::memcpy(memory.data(), frame.data(), frame.size());
-        dock.present_frame(memory);
-        // The other connection's requests may be served before the frame is: read until it shows.
+        present(dock, memory);
         const std::vector<std::uint32_t> expected = pattern_pixels(std::size_t{size} * size, salt);
-        std::vector<std::uint32_t> seen;
-        for (int i = 0; i < 100 && seen != expected; ++i) {
-            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            seen = x.image(dock.window(), 0, 0, size, size);
-        }
-        EXPECT_EQ(seen, expected) << "salt " << salt;
+        EXPECT_EQ(image_once_shown(x, dock, expected), expected) << "salt " << salt;
     }
     // The server took the frames without complaint: no error event came back and the path held.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -402,47 +417,35 @@ INSTANTIATE_TEST_SUITE_P(
 // window goes back to PutImage for good and keeps showing frames.
 TEST(DockWindowFrames, AnErrorOnTheSharedPathSwitchesToPutImage) {
     const std::uint16_t size = k_shm_min_size_px;
-    XvfbServer server;
-    DisplayEnv env(server.display());
-    DockWindow dock(size, std::nullopt);
-    XClient x(server.display());
+    XvfbDock f({.size = size});
+    DockWindow& dock = *f.window;
+    XClient& x = f.x;
     ASSERT_TRUE(dock.shares_memory());
     std::vector<std::uint8_t> client_buffer(std::size_t{size} * size * 4);
     const std::span<std::uint8_t> memory = dock.frame_memory(client_buffer);
     ASSERT_EQ(memory.size(), client_buffer.size());
     dock.send_frame(XCB_NONE, memory); // BadDrawable for a ShmPutImage
     dock.flush();
-    for (int i = 0; i < 200 && dock.shares_memory(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        while (dock.poll_event().kind != DockEvent::Kind::none) {
-        }
-    }
+    poll_until(dock, [&] { return !dock.shares_memory(); });
     ASSERT_FALSE(dock.shares_memory());
     ASSERT_EQ(dock.frame_memory(client_buffer).data(), client_buffer.data());
     client_buffer = pattern_frame(dock, 5);
-    dock.present_frame(client_buffer);
+    present(dock, client_buffer);
     const std::vector<std::uint32_t> expected = pattern_pixels(std::size_t{size} * size, 5);
-    std::vector<std::uint32_t> seen;
-    for (int i = 0; i < 100 && seen != expected; ++i) {
-        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        seen = x.image(dock.window(), 0, 0, size, size);
-    }
-    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(image_once_shown(x, dock, expected), expected);
 }
 
 TEST(DockWindowFrames, WrongBufferLengthIsRefused) {
-    XvfbServer server;
-    DisplayEnv env(server.display());
-    DockWindow dock(96, std::nullopt);
+    XvfbDock f;
+    DockWindow& dock = *f.window;
     std::vector<std::uint8_t> short_frame(96 * 96 * 4 - 4);
     EXPECT_THROW(dock.send_frame(dock.window(), short_frame), std::invalid_argument);
 }
 
 TEST(DockWindowEvents, CloseMessageAndOtherMessages) {
-    XvfbServer server;
-    DisplayEnv env(server.display());
-    DockWindow dock(96, std::nullopt);
-    XClient x(server.display());
+    XvfbDock f;
+    DockWindow& dock = *f.window;
+    XClient& x = f.x;
     drain(dock);
 
     // Only the first data word counts, whatever the message type.
@@ -456,10 +459,9 @@ TEST(DockWindowEvents, CloseMessageAndOtherMessages) {
 }
 
 TEST(DockWindowEvents, DestroyedWindow) {
-    XvfbServer server;
-    DisplayEnv env(server.display());
-    DockWindow dock(96, std::nullopt);
-    XClient x(server.display());
+    XvfbDock f;
+    DockWindow& dock = *f.window;
+    XClient& x = f.x;
     drain(dock);
     x.destroy_window(dock.window());
     EXPECT_TRUE(wait_for_event(dock, DockEvent::Kind::destroyed));
@@ -471,10 +473,9 @@ TEST(DockWindowEvents, DestroyedWindow) {
 }
 
 TEST(DockWindowEvents, PressesOnTheInputWindowOnly) {
-    XvfbServer server;
-    DisplayEnv env(server.display());
-    DockWindow dock(96, std::nullopt);
-    XClient x(server.display());
+    XvfbDock f;
+    DockWindow& dock = *f.window;
+    XClient& x = f.x;
     drain(dock);
 
     for (std::uint8_t button : {1, 2, 3, 4, 5}) {
@@ -490,10 +491,9 @@ TEST(DockWindowEvents, PressesOnTheInputWindowOnly) {
 }
 
 TEST(DockWindowFailures, KilledServerBreaksPollAndFrame) {
-    XvfbServer server;
-    DisplayEnv env(server.display());
-    DockWindow dock(96, std::nullopt);
-    server.kill_now();
+    XvfbDock f;
+    DockWindow& dock = *f.window;
+    f.server.kill_now();
     std::vector<std::uint8_t> frame(96 * 96 * 4);
     bool thrown = false;
     // The loss shows at the next poll or, at the latest, when a frame cannot be written.
@@ -514,9 +514,7 @@ TEST(DockWindowFailures, KilledServerBreaksPollAndFrame) {
 }
 
 TEST(DockWindowFailures, NoDisplay) {
-    const char* old = std::getenv("DISPLAY");
-    std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
-    ::unsetenv("DISPLAY");
+    ScopedEnv no_display("DISPLAY", std::nullopt);
     try {
         DockWindow dock(96, std::nullopt);
         ADD_FAILURE() << "connected without a display";
@@ -529,7 +527,7 @@ TEST(DockWindowFailures, NoDisplay) {
         while (test::file_exists("/tmp/.X" + std::to_string(number) + "-lock") ||
                test::file_exists("/tmp/.X11-unix/X" + std::to_string(number)))
             ++number;
-        DisplayEnv env(std::string(":").append(std::to_string(number)));
+        ScopedEnv env("DISPLAY", ":" + std::to_string(number));
         try {
             DockWindow dock(96, std::nullopt);
             ADD_FAILURE() << "connected to a display nobody serves";
@@ -540,7 +538,6 @@ TEST(DockWindowFailures, NoDisplay) {
                 << e.what();
         }
     }
-    if (saved) ::setenv("DISPLAY", saved->c_str(), 1);
 }
 
 } // namespace

@@ -6,7 +6,8 @@ target_sources(x11_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/support/x_client.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/proc_probe.cpp
   ${CMAKE_CURRENT_LIST_DIR}/support/running_app.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/support/core_length_proxy.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/support/core_length_proxy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/xvfb_dock.cpp)
 target_include_directories(x11_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(x11_tests PRIVATE PkgConfig::XCB PkgConfig::XCB_XTEST PkgConfig::XCB_SHAPE)
 

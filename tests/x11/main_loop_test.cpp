@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <thread>
@@ -19,14 +18,10 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
-#include "support/x_client.hpp"
-#include "support/xvfb.hpp"
+#include "support/xvfb_dock.hpp"
 
 namespace glyphrain {
 namespace {
-
-using test::XClient;
-using test::XvfbServer;
 
 // 5 s at 10 ms: every script has ended the run long before, so a fault cannot hang the test.
 constexpr int k_give_up_pass = 500;
@@ -50,26 +45,14 @@ class ScriptedHooks : public LoopHooks {
 };
 
 /// A small run: 96 px by default, an 8 x 8 grid of solid 6 x 6 glyphs, 10 ms frames.
-struct LoopFixture {
-    XvfbServer server;
-    XClient x{server.display()};
+struct LoopFixture : test::XvfbDock {
     Settings settings;
     GlyphAtlas atlas;
-    std::unique_ptr<DockWindow> window;
     RainState rain{8, 8, k_glyph_count, 42};
     FrameBuffer frame;
 
-    explicit LoopFixture(std::uint16_t size = 96, bool no_shm = false) : frame(size, size) {
-        ::setenv("DISPLAY", server.display().c_str(), 1);
-        if (no_shm) ::setenv("GLYPHRAIN_NO_SHM", "1", 1);
-        window = std::make_unique<DockWindow>(size, std::nullopt);
-        ::unsetenv("GLYPHRAIN_NO_SHM");
-        ::unsetenv("DISPLAY");
-        // The window's own map request may still wait in the server's queue; what a test then
-        // does to the window from the other connection would come first.
-        for (int i = 0;
-             i < 200 && x.attributes(window->window()).map_state != XCB_MAP_STATE_VIEWABLE; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    explicit LoopFixture(std::uint16_t size = 96, bool no_shm = false)
+        : XvfbDock({.size = size, .no_shm = no_shm}), frame(size, size) {
         settings.speed = 10;
         GlyphBitmap solid;
         solid.coverage.assign(36, 255);

@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <poll.h>
 #include <stdexcept>
 #include <thread>
@@ -280,7 +278,7 @@ void* XClient::await_reply(unsigned int sequence, const char* request) {
         xcb_generic_error_t* error = nullptr;
         // Reads what the socket holds before it answers, so a poll on the socket is enough.
         if (xcb_poll_for_reply(m_c, sequence, &reply, &error)) {
-            std::free(error);
+            XcbPtr<xcb_generic_error_t> ignored(error);
             return reply;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -4,14 +4,14 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <xcb/xcb.h>
+
+#include "display/xcb_ptr.hpp"
 
 namespace glyphrain::test {
 
@@ -97,13 +97,10 @@ class XClient {
     void sync();
 
   private:
-    struct Free {
-        void operator()(void* p) const noexcept { std::free(p); }
-    };
     /// The reply to request `sequence` (null on an X error); throws when none comes in time.
     void* await_reply(unsigned int sequence, const char* request);
-    template <class R> std::unique_ptr<R, Free> await(unsigned int sequence, const char* request) {
-        return std::unique_ptr<R, Free>(static_cast<R*>(await_reply(sequence, request)));
+    template <class R> XcbPtr<R> await(unsigned int sequence, const char* request) {
+        return XcbPtr<R>(static_cast<R*>(await_reply(sequence, request)));
     }
 
     xcb_connection_t* m_c = nullptr;

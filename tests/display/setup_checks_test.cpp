@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The display checks that need no server: the pixel format rule, the PutImage bands and
-// connection error texts.
-#include "display/dock_window.hpp"
+// The set-up checks without a server: the pixel format and visual rules and the connection
+// error texts.
+#include "display/setup_checks.hpp"
 
 #include <ostream>
 #include <vector>
@@ -96,33 +96,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "Unsupported pixel format: DirectColor visual at depth 24 with masks 0xff0000, "
                    "0xff00, 0xff. Expected TrueColor with masks 0xff0000, 0xff00, 0xff."}),
     [](const ::testing::TestParamInfo<VisualCase>& p) { return std::string(p.param.name); });
-
-struct BandCase {
-    std::size_t max_request_bytes;
-    std::uint16_t size;
-    std::uint16_t rows;
-};
-
-void PrintTo(const BandCase& c, std::ostream* os) {
-    *os << c.size << " px, at most " << c.max_request_bytes << " bytes";
-}
-
-class PutImageBands : public ::testing::TestWithParam<BandCase> {};
-
-TEST_P(PutImageBands, WholeRowsThatFitTheRequestLength) {
-    const BandCase& c = GetParam();
-    EXPECT_EQ(put_image_band_rows(c.max_request_bytes, c.size), c.rows);
-}
-
-// 262,140 bytes is the core limit, 16,777,212 what BIG-REQUESTS gives on Xorg servers and 16,384
-// the least any server may offer; a request is 24 bytes of header and 4 bytes per pixel.
-INSTANTIATE_TEST_SUITE_P(Limits, PutImageBands,
-                         ::testing::Values(BandCase{262140, 96, 96}, BandCase{262140, 255, 255},
-                                           BandCase{262140, 256, 255}, BandCase{262140, 1024, 63},
-                                           BandCase{16777212, 1024, 1024},
-                                           BandCase{24 + 4 * 1024 * 1024, 1024, 1024},
-                                           BandCase{24 + 4 * 1024 * 1024 - 4, 1024, 1023},
-                                           BandCase{16384, 1024, 3}, BandCase{16, 1024, 1}));
 
 TEST(ConnectionErrors, EveryCodeHasItsOwnText) {
     std::vector<std::string> texts;
