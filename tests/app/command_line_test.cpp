@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "command_line.hpp"
+#include "app/command_line.hpp"
 
 #include <gtest/gtest.h>
 

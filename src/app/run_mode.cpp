@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: MIT
 // Run mode start-up: settings, font and atlas, rain, window, then the main loop.
-#include "run_mode.hpp"
+#include "app/run_mode.hpp"
 
 #include <cstdint>
 
-#include "command_line.hpp"
+#include "app/command_line.hpp"
+#include "app/main_loop.hpp"
+#include "app/process_services.hpp"
+#include "app/reload.hpp"
 #include "display/dock_window.hpp"
 #include "glyphs/load_glyphs.hpp"
-#include "main_loop.hpp"
-#include "process_services.hpp"
 #include "rain/compositor.hpp"
 #include "rain/rain_state.hpp"
-#include "reload.hpp"
 #include "system/print.hpp"
 #include "system/process.hpp"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // fork/setsid for --background, lock-free flags for SIGHUP and SIGCHLD, and sh -c for click
 // commands.
-#include "process_services.hpp"
+#include "app/process_services.hpp"
 
 #include <atomic>
 #include <csignal>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Reloading keeps the command line's precedence: the file is re-read, then the same options
 // applied.
-#include "reload.hpp"
+#include "app/reload.hpp"
 
-#include "command_line.hpp"
+#include "app/command_line.hpp"
 #include "config/config_writer.hpp"
 #include "system/print.hpp"
 

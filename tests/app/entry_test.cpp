@@ -13,7 +13,7 @@ namespace {
 using test::run_process;
 
 std::string golden_help() {
-    return test::read_file(std::string(GLYPHRAIN_SOURCE_DIR) + "/tests/cli/help.golden");
+    return test::read_file(std::string(GLYPHRAIN_SOURCE_DIR) + "/tests/app/help.golden");
 }
 
 class HelpTest : public ::testing::TestWithParam<std::vector<std::string>> {};

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "process_services.hpp"
+#include "app/process_services.hpp"
 
 #include <cerrno>
 #include <chrono>

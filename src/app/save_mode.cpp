@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Save mode: derive the settings, run the wizard when asked, and write the annotated file.
-#include "save_mode.hpp"
+#include "app/save_mode.hpp"
 
 #include <algorithm>
 #include <optional>
 #include <string>
 
-#include "command_line.hpp"
+#include "app/command_line.hpp"
 #include "config/config_writer.hpp"
 #include "config/wizard.hpp"
 #include "glyphs/font.hpp"

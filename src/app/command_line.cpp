@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Command-line rules shared by start-up and every reload.
-#include "command_line.hpp"
+#include "app/command_line.hpp"
 
 #include <algorithm>
 #include <array>
