@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/process_services.hpp"
+#include "app/background.hpp"
 #include "system/process.hpp"
 
 namespace glyphrain {
