@@ -68,7 +68,7 @@ class AppHooks final : public LoopHooks {
     /// with a fresh derivation from the file and the kept arguments, so the command line keeps
     /// its precedence; reports unless the new settings are quiet.
     void reload(std::string_view message) {
-        write_default_config_if_missing(m_args, m_settings);
+        write_default_config_if_missing(config_option(m_args), m_settings);
         m_settings = derive_settings(m_args);
         if (!m_settings.quiet) print_stderr("{}\n", message);
     }

@@ -115,6 +115,26 @@ TEST(ApplyCommandLine, NeverSwitchesAFlagOff) {
     EXPECT_TRUE(s.quiet && s.verbose && s.background);
 }
 
+struct ConfigOptionCase {
+    ArgList args;
+    std::optional<std::string> named;
+};
+
+class ConfigOptionTest : public ::testing::TestWithParam<ConfigOptionCase> {};
+
+TEST_P(ConfigOptionTest, TakesTheValueOfTheFirstConfigOption) {
+    EXPECT_EQ(config_option(GetParam().args), GetParam().named);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConfigOptionTest,
+    ::testing::Values(ConfigOptionCase{args_of({}), std::nullopt},
+                      ConfigOptionCase{args_of({"--config", "/tmp/a.conf"}), "/tmp/a.conf"},
+                      ConfigOptionCase{args_of({"--config", "a", "--config", "b"}), "a"},
+                      // An empty first value is passed on, for config_path to fall back from.
+                      ConfigOptionCase{args_of({"--config", "", "--config", "b"}), ""},
+                      ConfigOptionCase{args_of({"--config"}), std::nullopt}));
+
 TEST(DockSlitFromArgs, TakesTheFirstOccurrenceOnly) {
     EXPECT_EQ(dock_slit_from_args(args_of({"--dock", "2", "--dock", "3"})), 2u);
     EXPECT_EQ(dock_slit_from_args(args_of({"--dock", "+4294967295"})), 4294967295u);
