@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The built binary's help, option check and top-level error line.
+// src/main.cpp through the built binary: help, version, the option check and the top-level
+// error line.
 #include <ostream>
 
 #include <gtest/gtest.h>
