@@ -22,7 +22,7 @@ ctest = cd $(1) && if ctest --output-on-failure -j $(JOBS) --timeout 300 $(2) >c
 		echo "make: tests failed; the whole output is in $(1)/ctest.log" >&2; exit 1; \
 	fi
 
-.PHONY: all deps test-deps dev-deps build run test test-soak test-sanitize package clean format
+.PHONY: all deps test-deps dev-deps build run test test-soak test-sanitize package clean format check
 
 all: build
 
@@ -80,6 +80,11 @@ package: build
 
 format: dev-deps
 	@git ls-files "*.cpp" "*.hpp" | xargs clang-format -i
+
+# The room table of HACKING.md and the formatting, as CI checks them.
+check: dev-deps
+	@scripts/check-rooms
+	@git ls-files "*.cpp" "*.hpp" | xargs clang-format --dry-run -Werror
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

@@ -16,7 +16,8 @@ const char* const k_typical_file = "# glyphRain configuration\n"
                                    "quiet = true\n";
 
 void BM_parse_config(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(glyphrain::parse_config(k_typical_file));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(glyphrain::parse_config(k_typical_file));
 }
 BENCHMARK(BM_parse_config);
 

@@ -7,9 +7,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "command_line.hpp"
-#include "run_mode.hpp"
-#include "save_mode.hpp"
+#include "app/command_line.hpp"
+#include "app/run_mode.hpp"
+#include "app/save_mode.hpp"
 #include "system/error.hpp"
 #include "system/print.hpp"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Locating the configuration file from the arguments and the XDG environment.
+// Locating the configuration file from the path the user named and the XDG environment.
 #include "config/config_path.hpp"
 
 #include <cstdlib>
@@ -9,12 +9,8 @@
 
 namespace glyphrain {
 
-std::optional<std::string> config_path(const ArgList& args) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] != "--config") continue;
-        if (i + 1 < args.size() && !args[i + 1].empty()) return args[i + 1];
-        break; // only the first "--config" is looked at
-    }
+std::optional<std::string> config_path(const std::optional<std::string>& named) {
+    if (named && !named->empty()) return named;
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && *xdg && is_valid_utf8(xdg)) return join_path(xdg, "glyphRain/config");
     const char* home = std::getenv("HOME");

@@ -10,6 +10,7 @@
 #include <fmt/core.h>
 #include <fmt/format.h>
 
+#include "config/config_path.hpp"
 #include "config/prompt.hpp"
 #include "system/error.hpp"
 #include "system/print.hpp"
@@ -148,9 +149,10 @@ int save_config_interactively(const std::string& target, const Settings& setting
     return 0;
 }
 
-void write_default_config_if_missing(const ArgList& args, const Settings& settings) noexcept {
+void write_default_config_if_missing(const std::optional<std::string>& named,
+                                     const Settings& settings) noexcept {
     try {
-        std::optional<std::string> path = config_path(args);
+        std::optional<std::string> path = config_path(named);
         struct stat st {};
         if (!path || ::stat(path->c_str(), &st) == 0) return;
         try {

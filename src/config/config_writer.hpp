@@ -3,10 +3,10 @@
 // and of a reload.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "config/config_path.hpp"
 #include "config/settings.hpp"
 #include "system/replace_file.hpp"
 
@@ -27,8 +27,9 @@ bool write_config(const std::string& path, const Settings& settings,
 /// Returns the exit status (0 after writing or after "Aborted."); throws when the write fails.
 int save_config_interactively(const std::string& target, const Settings& settings);
 
-/// Writes settings to the configuration path when no file is there yet, reporting the outcome on
+/// Writes settings to config_path(named) when no file is there yet, reporting the outcome on
 /// standard error (success only unless settings.quiet). Never throws.
-void write_default_config_if_missing(const ArgList& args, const Settings& settings) noexcept;
+void write_default_config_if_missing(const std::optional<std::string>& named,
+                                     const Settings& settings) noexcept;
 
 } // namespace glyphrain

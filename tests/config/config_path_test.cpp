@@ -10,7 +10,7 @@ namespace {
 
 struct PathCase {
     std::string name;
-    ArgList args;
+    std::optional<std::string> named;
     std::optional<std::string> xdg;
     std::optional<std::string> home;
     std::optional<std::string> expected;
@@ -47,10 +47,10 @@ TEST_P(ConfigPathTest, ResolvesFromArgumentsThenEnvironment) {
     const auto& c = GetParam();
     set("XDG_CONFIG_HOME", c.xdg);
     set("HOME", c.home);
-    EXPECT_EQ(config_path(c.args), c.expected);
+    EXPECT_EQ(config_path(c.named), c.expected);
 }
 
-const ArgList k_none{"glyphRain"};
+const std::optional<std::string> k_none;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConfigPathTest,
@@ -64,17 +64,9 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"home_empty", k_none, std::nullopt, "", ".config/glyphRain/config"},
         PathCase{"home_not_utf8", k_none, std::nullopt, "/\xFF", std::nullopt},
         PathCase{"nothing", k_none, std::nullopt, std::nullopt, std::nullopt},
-        PathCase{"option", {"g", "--config", "/tmp/a.conf"}, "/x", "/h", "/tmp/a.conf"},
-        PathCase{
-            "option_relative", {"g", "--config", "a.conf"}, std::nullopt, std::nullopt, "a.conf"},
-        PathCase{"option_first_wins", {"g", "--config", "a", "--config", "b"}, "/x", "/h", "a"},
-        PathCase{"option_empty_falls_back",
-                 {"g", "--config", "", "--config", "b"},
-                 "/x",
-                 "/h",
-                 "/x/glyphRain/config"},
-        PathCase{
-            "option_last", {"g", "--config"}, std::nullopt, "/h", "/h/.config/glyphRain/config"}),
+        PathCase{"named", "/tmp/a.conf", "/x", "/h", "/tmp/a.conf"},
+        PathCase{"named_relative", "a.conf", std::nullopt, std::nullopt, "a.conf"},
+        PathCase{"named_empty_falls_back", "", "/x", "/h", "/x/glyphRain/config"}),
     [](const auto& p) { return p.param.name; });
 
 } // namespace

@@ -256,7 +256,7 @@ TEST_P(WriteDefaultConfigTest, WritesOnlyWhenMissingAndReports) {
     Settings s;
     s.quiet = GetParam().quiet;
     ::testing::internal::CaptureStderr();
-    write_default_config_if_missing({"glyphRain", "--config", path}, s);
+    write_default_config_if_missing(path, s);
     std::string err = ::testing::internal::GetCapturedStderr();
     if (kernel_rename) swap_rename_noreplace(kernel_rename);
 
@@ -300,7 +300,7 @@ TEST(WriteDefaultConfig, ReportsRefusedValuesAndWritesNothing) {
     s.quiet = true;
     s.theme = "a\nb";
     ::testing::internal::CaptureStderr();
-    write_default_config_if_missing({"glyphRain", "--config", dir.file("new")}, s);
+    write_default_config_if_missing(dir.file("new"), s);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "glyphRain: failed to write config " + dir.file("new") +
                   ": Refusing to write theme: the value contains a line break\n");

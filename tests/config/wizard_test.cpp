@@ -8,10 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include "support/wizard_session.hpp"
+
 namespace glyphrain {
 namespace {
 
-const std::optional<std::string> k_suggestion = "/x/font.ttf";
+using test::k_default_transcript;
+using test::k_empty_answers;
+
+const std::optional<std::string> k_suggestion = test::k_suggested_font;
 
 struct WizardRun {
     Settings settings;
@@ -34,22 +39,10 @@ std::string one_answer(int question, const std::string& answer) {
     return input;
 }
 
-const std::string k_default_transcript = "glyphRain: interactive configuration\n\n"
-                                         "Window size (96-1024) [96]: "
-                                         "Frame interval in ms (10-1000) [80]: "
-                                         "Column density %% (1-100) [75]: "
-                                         "Font path (Enter for auto-detect) [auto: /x/font.ttf]: "
-                                         "Head color R,G,B [180, 255, 180]: "
-                                         "Trail color R,G,B [0, 200, 0]: "
-                                         "Left click command: "
-                                         "Middle click command: "
-                                         "Right click command: "
-                                         "Run in the background? [y/N]: ";
-
 class WizardTest : public ::testing::Test {};
 
 TEST_F(WizardTest, EmptyAnswersKeepEverythingAndShowTheSuggestion) {
-    WizardRun run = run_scripted(Settings{}, std::string(10, '\n'));
+    WizardRun run = run_scripted(Settings{}, k_empty_answers);
     EXPECT_EQ(run.settings, Settings{});
     EXPECT_EQ(run.err, k_default_transcript);
 }

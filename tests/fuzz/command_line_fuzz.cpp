@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "command_line.hpp"
+#include "app/command_line.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace glyphrain;

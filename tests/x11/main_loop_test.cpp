@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The main loop in-process on a private Xvfb: its hooks, its ends and its frames.
-#include "main_loop.hpp"
+#include "app/main_loop.hpp"
 
 #include <algorithm>
 #include <bit>

@@ -6,11 +6,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "config/config_path.hpp"
 #include "config/settings.hpp"
 
 namespace glyphrain {
+
+/// The process arguments as text, element 0 being the program name; kept for the whole run.
+using ArgList = std::vector<std::string>;
 
 /// The full help text, each line ended by a newline.
 std::string_view help_text() noexcept;
@@ -35,6 +38,10 @@ std::optional<std::uint32_t> dock_slit_from_args(const ArgList& args) noexcept;
 /// it when /proc cannot tell; a bare name, found on PATH, and an absolute path stay as typed, and
 /// so do the other arguments.
 ArgList session_command(const ArgList& args);
+
+/// The argument after the first "--config", even an empty one (config_path passes over it);
+/// nothing when there is none. Later "--config" options are not looked at.
+std::optional<std::string> config_option(const ArgList& args);
 
 /// load_config of config_path, then apply_command_line: the one way settings are derived.
 Settings derive_settings(const ArgList& args);

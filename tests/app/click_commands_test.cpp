@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "process_services.hpp"
+#include "app/click_commands.hpp"
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -16,19 +15,6 @@
 
 namespace glyphrain {
 namespace {
-
-TEST(ReloadRequest, SighupRaisesTheFlagOnceUntilTaken) {
-    install_reload_handler();
-    (void)take_reload_request();
-    EXPECT_FALSE(take_reload_request());
-    std::raise(SIGHUP);
-    std::raise(SIGHUP); // several signals between two passes are one request
-    EXPECT_TRUE(take_reload_request());
-    EXPECT_FALSE(take_reload_request());
-    std::raise(SIGHUP); // the handler stays installed after a delivery
-    EXPECT_TRUE(take_reload_request());
-    std::signal(SIGHUP, SIG_DFL);
-}
 
 /// Opens the FIFO for writing once its reader is there, without waiting on a reader that never
 /// comes; -1 after five seconds.

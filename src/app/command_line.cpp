@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Command-line rules shared by start-up and every reload.
-#include "command_line.hpp"
+#include "app/command_line.hpp"
 
 #include <algorithm>
 #include <array>
@@ -9,6 +9,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "config/config_path.hpp"
 #include "system/path.hpp"
 
 namespace glyphrain {
@@ -137,6 +138,12 @@ void apply_command_line(Settings& settings, const ArgList& args) {
     }
 }
 
+std::optional<std::string> config_option(const ArgList& args) {
+    auto it = std::find(args.begin(), args.end(), "--config");
+    if (it == args.end() || it + 1 == args.end()) return std::nullopt;
+    return *(it + 1);
+}
+
 std::optional<std::uint32_t> dock_slit_from_args(const ArgList& args) noexcept {
     auto it = std::find(args.begin(), args.end(), "--dock");
     if (it == args.end() || it + 1 == args.end()) return std::nullopt;
@@ -144,7 +151,7 @@ std::optional<std::uint32_t> dock_slit_from_args(const ArgList& args) noexcept {
 }
 
 Settings derive_settings(const ArgList& args) {
-    Settings settings = load_config(config_path(args));
+    Settings settings = load_config(config_path(config_option(args)));
     apply_command_line(settings, args);
     return settings;
 }

@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Process-level services of run mode: detaching, the SIGHUP reload and SIGCHLD flags and click
-// commands.
+// Run mode's process-level state: detaching for --background, and the SIGHUP reload and SIGCHLD
+// flags that the signal handlers raise and the loop takes.
 #pragma once
-
-#include <optional>
-#include <string>
 
 #include "config/settings.hpp"
 
@@ -27,9 +24,5 @@ void install_child_handler() noexcept;
 
 /// Takes the child-ended flag and clears it in one atomic exchange.
 bool take_child_ended() noexcept;
-
-/// Starts `sh -c command` without waiting; an unset or empty command, or a failed start, does
-/// nothing.
-void run_click_command(const std::optional<std::string>& command) noexcept;
 
 } // namespace glyphrain

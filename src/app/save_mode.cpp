@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Save mode: derive the settings, run the wizard when asked, and write the annotated file.
-#include "save_mode.hpp"
+#include "app/save_mode.hpp"
 
 #include <algorithm>
 #include <optional>
 #include <string>
 
-#include "command_line.hpp"
+#include "app/command_line.hpp"
+#include "config/config_path.hpp"
 #include "config/config_writer.hpp"
 #include "config/wizard.hpp"
 #include "glyphs/font.hpp"
@@ -20,7 +21,7 @@ namespace {
 std::optional<std::string> save_target(const ArgList& args) {
     auto it = std::find(args.begin(), args.end(), "--write-config");
     if (it != args.end() && it + 1 != args.end() && !(it + 1)->starts_with("--")) return *(it + 1);
-    return config_path(args);
+    return config_path(config_option(args));
 }
 
 } // namespace

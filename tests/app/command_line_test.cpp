@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "command_line.hpp"
+#include "app/command_line.hpp"
 
 #include <gtest/gtest.h>
 
@@ -114,6 +114,26 @@ TEST(ApplyCommandLine, NeverSwitchesAFlagOff) {
     apply_command_line(s, args_of({"--size", "100"}));
     EXPECT_TRUE(s.quiet && s.verbose && s.background);
 }
+
+struct ConfigOptionCase {
+    ArgList args;
+    std::optional<std::string> named;
+};
+
+class ConfigOptionTest : public ::testing::TestWithParam<ConfigOptionCase> {};
+
+TEST_P(ConfigOptionTest, TakesTheValueOfTheFirstConfigOption) {
+    EXPECT_EQ(config_option(GetParam().args), GetParam().named);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConfigOptionTest,
+    ::testing::Values(ConfigOptionCase{args_of({}), std::nullopt},
+                      ConfigOptionCase{args_of({"--config", "/tmp/a.conf"}), "/tmp/a.conf"},
+                      ConfigOptionCase{args_of({"--config", "a", "--config", "b"}), "a"},
+                      // An empty first value is passed on, for config_path to fall back from.
+                      ConfigOptionCase{args_of({"--config", "", "--config", "b"}), ""},
+                      ConfigOptionCase{args_of({"--config"}), std::nullopt}));
 
 TEST(DockSlitFromArgs, TakesTheFirstOccurrenceOnly) {
     EXPECT_EQ(dock_slit_from_args(args_of({"--dock", "2", "--dock", "3"})), 2u);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The built binary's help, option check and top-level error line.
+// src/main.cpp through the built binary: help, version, the option check and the top-level
+// error line.
 #include <ostream>
 
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@ namespace {
 using test::run_process;
 
 std::string golden_help() {
-    return test::read_file(std::string(GLYPHRAIN_SOURCE_DIR) + "/tests/cli/help.golden");
+    return test::read_file(std::string(GLYPHRAIN_SOURCE_DIR) + "/tests/app/help.golden");
 }
 
 class HelpTest : public ::testing::TestWithParam<std::vector<std::string>> {};

@@ -2,7 +2,7 @@
 // Run mode: the start-up sequence up to and through the main loop.
 #pragma once
 
-#include "config/config_path.hpp"
+#include "app/command_line.hpp"
 
 namespace glyphrain {
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// fork/setsid for --background, lock-free flags for SIGHUP and SIGCHLD, and sh -c for click
-// commands.
-#include "process_services.hpp"
+// fork/setsid for --background and lock-free flags for SIGHUP and SIGCHLD.
+#include "app/background.hpp"
 
 #include <atomic>
 #include <csignal>
@@ -9,7 +8,6 @@
 #include <unistd.h>
 
 #include "system/print.hpp"
-#include "system/process.hpp"
 
 namespace glyphrain {
 namespace {
@@ -58,15 +56,6 @@ void install_child_handler() noexcept {
 
 bool take_child_ended() noexcept {
     return g_child_ended.exchange(false);
-}
-
-void run_click_command(const std::optional<std::string>& command) noexcept {
-    if (!command || command->empty()) return;
-    try {
-        (void)spawn_detached({"sh", "-c", *command});
-    } catch (...) {
-        // Only allocation can throw here; a click that cannot start is dropped like a failed spawn.
-    }
 }
 
 } // namespace glyphrain

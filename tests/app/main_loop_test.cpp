@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Frame timing of the main loop: the interval and deadline arithmetic, and what ends a wait on the
 // monotonic clock.
-#include "main_loop.hpp"
+#include "app/main_loop.hpp"
 
 #include <csignal>
 #include <sys/wait.h>
@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "process_services.hpp"
+#include "app/background.hpp"
 #include "system/process.hpp"
 
 namespace glyphrain {

@@ -1,25 +1,27 @@
 // SPDX-License-Identifier: MIT
 // Run mode start-up: settings, font and atlas, rain, window, then the main loop.
-#include "run_mode.hpp"
+#include "app/run_mode.hpp"
 
 #include <cstdint>
+#include <string_view>
 
-#include "command_line.hpp"
+#include "app/background.hpp"
+#include "app/click_commands.hpp"
+#include "app/command_line.hpp"
+#include "app/main_loop.hpp"
+#include "config/config_writer.hpp"
 #include "display/dock_window.hpp"
 #include "glyphs/load_glyphs.hpp"
-#include "main_loop.hpp"
-#include "process_services.hpp"
 #include "rain/compositor.hpp"
 #include "rain/rain_state.hpp"
-#include "reload.hpp"
 #include "system/print.hpp"
 #include "system/process.hpp"
 
 namespace glyphrain {
 namespace {
 
-/// The program's reactions to the loop's events: clicks, SIGHUP reloads and the reaping of
-/// finished click commands.
+/// The program's reactions to the loop's events: clicks, reloads (SIGHUP or a middle click) and
+/// the reaping of finished click commands.
 class AppHooks final : public LoopHooks {
   public:
     AppHooks(Settings& settings, const ArgList& args) : m_settings(settings), m_args(args) {}
@@ -38,7 +40,7 @@ class AppHooks final : public LoopHooks {
             if (m_settings.middle_click)
                 run_click_command(m_settings.middle_click);
             else
-                reload_settings(m_settings, m_args, ReloadCause::middle_click);
+                reload("glyphRain: config reloaded");
             break;
         default:
             break;
@@ -59,7 +61,16 @@ class AppHooks final : public LoopHooks {
         // left raised is served at the next pass.
         if (m_reloaded_this_pass || !take_reload_request()) return;
         m_reloaded_this_pass = true;
-        reload_settings(m_settings, m_args, ReloadCause::sighup);
+        reload("glyphRain: config reloaded (SIGHUP)");
+    }
+
+    /// Writes the configuration file first when it is missing, then replaces the settings whole
+    /// with a fresh derivation from the file and the kept arguments, so the command line keeps
+    /// its precedence; reports unless the new settings are quiet.
+    void reload(std::string_view message) {
+        write_default_config_if_missing(config_option(m_args), m_settings);
+        m_settings = derive_settings(m_args);
+        if (!m_settings.quiet) print_stderr("{}\n", message);
     }
 
     Settings& m_settings;

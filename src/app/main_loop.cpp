@@ -2,7 +2,7 @@
 // One pass per frame interval on the monotonic clock; between passes one wait on the deadline,
 // the X connection and the signals at once, so reactions never wait for the next frame while the
 // frames themselves keep their pace.
-#include "main_loop.hpp"
+#include "app/main_loop.hpp"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // Save mode: --write-config and --configure.
 #pragma once
 
-#include "config/config_path.hpp"
+#include "app/command_line.hpp"
 
 namespace glyphrain {
 

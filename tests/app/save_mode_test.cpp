@@ -11,6 +11,7 @@
 #include "config/config_writer.hpp"
 #include "support/process_runner.hpp"
 #include "support/temp_dir.hpp"
+#include "support/wizard_session.hpp"
 #include "system/error.hpp"
 
 namespace glyphrain {
@@ -18,27 +19,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string k_wizard_transcript = "glyphRain: interactive configuration\n\n"
-                                        "Window size (96-1024) [96]: "
-                                        "Frame interval in ms (10-1000) [80]: "
-                                        "Column density %% (1-100) [75]: "
-                                        "Font path (Enter for auto-detect) [auto: /x/font.ttf]: "
-                                        "Head color R,G,B [180, 255, 180]: "
-                                        "Trail color R,G,B [0, 200, 0]: "
-                                        "Left click command: "
-                                        "Middle click command: "
-                                        "Right click command: "
-                                        "Run in the background? [y/N]: ";
+using test::k_default_transcript;
+using test::k_empty_answers;
 
 /// Each test gets a fresh HOME (also the working directory), no XDG_CONFIG_HOME, and a PATH whose
-/// fc-match answers "/x/font.ttf" for any monospace font.
+/// fc-match answers test::k_suggested_font for any monospace font.
 class SaveModeTest : public ::testing::Test {
   protected:
     void SetUp() override {
         const std::string script = m_bin.file("fc-match");
-        test::write_file(script, "#!/bin/sh\n"
-                                 "[ \"$3\" = monospace ] && printf '  /x/font.ttf\\n' && exit 0\n"
-                                 "exit 1\n");
+        const std::string answer = "printf '  " + test::k_suggested_font + "\\n'";
+        test::write_file(script,
+                         "#!/bin/sh\n[ \"$3\" = monospace ] && " + answer + " && exit 0\nexit 1\n");
         ::chmod(script.c_str(), 0755);
     }
 
@@ -226,10 +218,10 @@ TEST_F(SaveModeTest, NoConfigPathStopsWithTheMessage) {
 
     // The wizard asks everything first; the target is chosen only afterwards.
     opts.args = {"--configure"};
-    opts.input = std::string(10, '\n');
+    opts.input = k_empty_answers;
     r = test::run_process(test::glyphrain_binary(), opts);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, k_wizard_transcript + "Cannot determine config path (HOME not set)\n");
+    EXPECT_EQ(r.err, k_default_transcript + "Cannot determine config path (HOME not set)\n");
 
     // An explicit target needs no configuration path.
     opts.args = {"--write-config", "x.conf"};
@@ -240,9 +232,9 @@ TEST_F(SaveModeTest, NoConfigPathStopsWithTheMessage) {
 }
 
 TEST_F(SaveModeTest, WizardWithEmptyAnswersWritesTheDefaultFile) {
-    auto r = run({"--configure"}, std::string(10, '\n'));
+    auto r = run({"--configure"}, k_empty_answers);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, k_wizard_transcript + "Config written to " + config_file() + "\n");
+    EXPECT_EQ(r.err, k_default_transcript + "Config written to " + config_file() + "\n");
     EXPECT_EQ(test::read_file(config_file()), render_config(Settings{}));
 }
 
@@ -261,7 +253,7 @@ TEST_F(SaveModeTest, WizardRunsBeforeSavingToTheWriteConfigTarget) {
 }
 
 TEST_F(SaveModeTest, WizardKeepsZenburnColoursFromTheCommandLine) {
-    auto r = run({"--configure", "--theme", "zenburn"}, std::string(10, '\n'));
+    auto r = run({"--configure", "--theme", "zenburn"}, k_empty_answers);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("Head color R,G,B [220, 193, 153]: Trail color R,G,B [180, 158, 125]: "),
               std::string::npos);
@@ -275,7 +267,7 @@ TEST_F(SaveModeTest, WizardWithInputClosedEarlyAbortsOverAnExistingFile) {
     make_config("size = 512\n");
     auto r = run({"--configure"}, "200\n");
     EXPECT_EQ(r.status, 0);
-    std::string transcript = k_wizard_transcript;
+    std::string transcript = k_default_transcript;
     transcript.replace(transcript.find("[96]"), 4, "[512]");
     EXPECT_EQ(r.err, transcript + "Config already exists at " + config_file() +
                          ". Overwrite? [y/N] Aborted.\n");
