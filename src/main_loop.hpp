@@ -4,6 +4,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "display/dock_window.hpp"
 #include "glyphs/glyph_atlas.hpp"
 #include "rain/compositor.hpp"
+#include "rain/partial_compositor.hpp"
 #include "rain/rain_state.hpp"
 
 namespace glyphrain {
@@ -34,9 +36,20 @@ struct LoopState {
     Settings& settings; // may be replaced whole by a hook; read afresh at every use
     RainState& rain;
     const GlyphAtlas& atlas;
-    FrameBuffer& frame;
+    FrameBuffer& frame; // the client buffer, frames by PutImage
     DockWindow& window;
+    // Made for rain and atlas with frame_buffers buffers: the client buffer is number 0 and the
+    // shared segments follow it (DockWindow::memory_index).
+    PartialCompositor& partial;
 };
+
+/// Buffers the loop composes into by turns: the client buffer and two shared segments.
+inline constexpr std::size_t k_frame_buffers = 3;
+
+/// What one more request costs the client and the server together, in pixels sent: neighbouring
+/// changed rectangles are sent as one while that adds no more pixels than this.
+inline constexpr std::size_t k_put_image_request_px = 64;
+inline constexpr std::size_t k_shm_request_px = 64;
 
 /// What ended a wait.
 enum class Wake {
