@@ -70,6 +70,8 @@ class Loop {
             m_unshown = m_state.window.viewable_windows().empty();
             hidden_passes = m_unshown ? hidden_passes + 1 : 0;
             if (!m_unshown) skipped = show_frame() ? 0 : skipped + 1;
+            // Nothing drawn: a window that shows again is sent the whole picture.
+            if (m_unshown) m_drawn_count = 0;
 
             // A long wait ends at its own deadline (none for a stall) or when until is met.
             struct LongWait {
