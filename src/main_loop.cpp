@@ -52,7 +52,9 @@ class Loop {
           m_speed(std::max<std::uint64_t>(state.settings.speed, 1)),
           m_interval(frame_interval(m_speed)),
           m_hidden_batch(std::max<std::uint64_t>(k_hidden_wake_ms / m_speed, 1)),
-          m_hidden_wait(frame_interval(m_speed * m_hidden_batch)) {}
+          m_hidden_wait(frame_interval(m_speed * m_hidden_batch)) {
+        state.partial.set_request_cost(k_request_cost_px);
+    }
 
     int run() {
         std::uint64_t hidden_passes = 0;
@@ -125,7 +127,6 @@ class Loop {
         if (memory.empty()) return false;
         // A frame composed is taken for what the windows show, so it is always sent.
         FrameBuffer target(m_state.frame.width(), m_state.frame.height(), memory);
-        partial.set_request_cost(m_shared ? k_shm_request_px : k_put_image_request_px);
         const std::span<const PixelRect> changed =
             partial.compose_changed(target, window.memory_index(memory), m_state.rain,
                                     m_state.settings, window.lsb_first());

@@ -480,7 +480,7 @@ class MainLoopViewable : public ::testing::TestWithParam<ViewCase> {};
 std::uint64_t changed_bytes(LoopFixture& f, int first, int last) {
     RainState rain{8, 8, k_glyph_count, 42};
     PartialCompositor partial(f.atlas, 8, 8, 1);
-    partial.set_request_cost(k_put_image_request_px);
+    partial.set_request_cost(k_request_cost_px);
     FrameBuffer buffer(96, 96);
     std::uint64_t bytes = 0;
     for (int step = 1; step <= last; ++step) {
