@@ -20,11 +20,13 @@ rounds=${ROUNDS:-3}
 work=$(mktemp -d "${TMPDIR:-/tmp}/glyphrain-bench-XXXXXX")
 floor_bin=$work/floor
 g++ -std=c++20 -O2 -Wall -Wextra -o "$floor_bin" "$repo/bench/floor.cpp" -lxcb
+counter_lib=$work/flush_counter.so
+g++ -std=c++20 -O2 -Wall -Wextra -shared -fPIC -o "$counter_lib" "$repo/bench/flush_counter.cpp" -ldl
 
 clean_up_on_exit "$work"
 
 cpu_ns() { awk '{print $1}' "/proc/$1/schedstat"; }
-written() { awk '/^wchar:/ {print $2}' "/proc/$1/io"; }
+flushes() { od -An -t u8 -N 8 "$1" | tr -d ' '; }
 status_kb() { awk -v key="$2:" '$1 == key {print $2}' "/proc/$1/status"; }
 field() { sed -n "s/.* $1=\\([0-9.-]*\\).*/\\1/p" <<<"$2"; }
 
@@ -48,7 +50,10 @@ app_row() {
     local no_shm=()
     [[ $program == putimage ]] && no_shm=(GLYPHRAIN_NO_SHM=1)
     : >"$work/app.err"
+    local count=$work/flushes
+    rm -f "$count"
     env "${no_shm[@]}" HOME="$work" XDG_CONFIG_HOME="$work/config" DISPLAY="$display" \
+        LD_PRELOAD="$counter_lib" GLYPHRAIN_FLUSH_COUNT="$count" \
         "$bin" --size "$size" --speed "$ms" 2>"$work/app.err" &
     app_pid=$!
     for _ in $(seq 300); do
@@ -57,28 +62,25 @@ app_row() {
         sleep 0.1
     done
     sleep 1 # past start-up and the first frames
-    # Frames are counted from the bytes the client writes: one request per frame, a 40-byte
-    # ShmPutImage when a shared segment is mapped, else a PutImage carrying every pixel.
-    local request=$((24 + 4 * size * size))
-    ((size >= 256)) && request=$((request + 4))
+    # Frames are counted by the preloaded counter: the program flushes once per frame it sends,
+    # whatever the frame's requests add up to.
     if grep -qE 'memfd:glyphRain-frame|/SYSV' "/proc/$app_pid/maps"; then
-        request=40
         program=shm
     elif [[ $program == shm ]]; then
         program=shm-off # below the size where shared memory pays: PutImage all the same
     fi
     local c0 x0 w0 t0 c1 x1 w1 t1
-    c0=$(cpu_ns "$app_pid"); x0=$(cpu_ns "$xvfb_pid"); w0=$(written "$app_pid"); t0=$(date +%s.%N)
+    c0=$(cpu_ns "$app_pid"); x0=$(cpu_ns "$xvfb_pid"); w0=$(flushes "$count"); t0=$(date +%s.%N)
     sleep "$secs"
-    t1=$(date +%s.%N); w1=$(written "$app_pid"); c1=$(cpu_ns "$app_pid"); x1=$(cpu_ns "$xvfb_pid")
+    t1=$(date +%s.%N); w1=$(flushes "$count"); c1=$(cpu_ns "$app_pid"); x1=$(cpu_ns "$xvfb_pid")
     local rss hwm
     rss=$(status_kb "$app_pid" VmRSS)
     hwm=$(status_kb "$app_pid" VmHWM)
     stop_pid "$app_pid"
     app_pid=""
     awk -v s="$size" -v ms="$ms" -v p="$program" -v c="$((c1 - c0))" -v x="$((x1 - x0))" \
-        -v w="$((w1 - w0))" -v req="$request" -v t0="$t0" -v t1="$t1" -v rss="$rss" -v hwm="$hwm" \
-        'BEGIN { f = int(w / req + 0.5); if (f < 1) f = 1
+        -v w="$((w1 - w0))" -v t0="$t0" -v t1="$t1" -v rss="$rss" -v hwm="$hwm" \
+        'BEGIN { f = w; if (f < 1) f = 1
                  printf "%s %s %s %d %.3f %d %d %d %d\n", s, ms, p, f, t1 - t0, c, x, rss, hwm }'
 }
 

@@ -5,6 +5,7 @@
 #include "app/main_loop.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <poll.h>
 
@@ -51,7 +52,9 @@ class Loop {
           m_speed(std::max<std::uint64_t>(state.settings.speed, 1)),
           m_interval(frame_interval(m_speed)),
           m_hidden_batch(std::max<std::uint64_t>(k_hidden_wake_ms / m_speed, 1)),
-          m_hidden_wait(frame_interval(m_speed * m_hidden_batch)) {}
+          m_hidden_wait(frame_interval(m_speed * m_hidden_batch)) {
+        state.partial.set_request_cost(k_request_cost_px);
+    }
 
     int run() {
         std::uint64_t hidden_passes = 0;
@@ -69,6 +72,8 @@ class Loop {
             m_unshown = m_state.window.viewable_windows().empty();
             hidden_passes = m_unshown ? hidden_passes + 1 : 0;
             if (!m_unshown) skipped = show_frame() ? 0 : skipped + 1;
+            // Nothing drawn: a window that shows again is sent the whole picture.
+            if (m_unshown) m_drawn_count = 0;
 
             // A long wait ends at its own deadline (none for a stall) or when until is met.
             struct LongWait {
@@ -104,15 +109,30 @@ class Loop {
   private:
     /// Composes the rain's current step and sends it to every viewable window. False when the
     /// server still reads both shared segments: that frame is skipped rather than waited for.
+    /// Only what changed since the last frame is sent, the same to every window: after an X
+    /// error that gave shared memory up, or for a window that was not sent the last frame, the
+    /// whole picture goes again.
     bool show_frame() {
-        const std::span<std::uint8_t> memory = m_state.window.frame_memory(m_state.frame.bytes());
+        DockWindow& window = m_state.window;
+        PartialCompositor& partial = m_state.partial;
+        if (m_shared && !window.shares_memory()) partial.mark_all_changed();
+        m_shared = window.shares_memory();
+        const std::span<const std::uint32_t> targets = window.viewable_windows();
+        if (!std::ranges::equal(targets, std::span(m_drawn.data(), m_drawn_count))) {
+            partial.mark_window_changed();
+            m_drawn_count = std::min(targets.size(), m_drawn.size());
+            std::copy_n(targets.begin(), m_drawn_count, m_drawn.begin());
+        }
+        const std::span<std::uint8_t> memory = window.frame_memory(m_state.frame.bytes());
         if (memory.empty()) return false;
+        // A frame composed is taken for what the windows show, so it is always sent.
         FrameBuffer target(m_state.frame.width(), m_state.frame.height(), memory);
-        compose_frame(target, m_state.rain, m_state.atlas, m_state.settings,
-                      m_state.window.lsb_first());
-        for (std::uint32_t window : m_state.window.viewable_windows())
-            m_state.window.send_frame(window, memory);
-        m_state.window.flush();
+        const std::span<const PixelRect> changed =
+            partial.compose_changed(target, window.memory_index(memory), m_state.rain,
+                                    m_state.settings, window.lsb_first());
+        for (std::uint32_t id : targets)
+            window.send_frame(id, memory, changed);
+        window.flush();
         return true;
     }
 
@@ -135,7 +155,11 @@ class Loop {
             case DockEvent::Kind::destroyed:
                 m_ended = true;
                 return count;
+            case DockEvent::Kind::exposed:
+                m_state.partial.mark_window_changed();
+                break;
             case DockEvent::Kind::shown_smaller:
+                m_state.partial.mark_window_changed();
                 if (!m_state.settings.quiet)
                     print_stderr("glyphRain: the dock shows {}x{} of the {}x{} window; set its "
                                  "tile or icon size to {}\n",
@@ -188,8 +212,11 @@ class Loop {
     const timespec m_interval;
     const std::uint64_t m_hidden_batch;
     const timespec m_hidden_wait;
-    bool m_unshown = false; // no window was viewable for the current step's frame
-    bool m_ended = false;   // a close request or a destroyed window
+    bool m_unshown = false;                 // no window was viewable for the current step's frame
+    bool m_ended = false;                   // a close request or a destroyed window
+    bool m_shared = false;                  // the last frame went through shared memory
+    std::array<std::uint32_t, 2> m_drawn{}; // the windows the last frame went to
+    std::size_t m_drawn_count = 0;
 };
 
 } // namespace

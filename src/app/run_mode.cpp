@@ -104,7 +104,8 @@ int run_animation(const ArgList& args) {
 
     FrameBuffer frame(settings.size, settings.size);
     AppHooks hooks(settings, args);
-    return run_main_loop({settings, rain, glyphs.atlas, frame, window}, hooks);
+    PartialCompositor partial(glyphs.atlas, glyphs.cols, glyphs.rows, k_frame_buffers);
+    return run_main_loop({settings, rain, glyphs.atlas, frame, window, partial}, hooks);
 }
 
 } // namespace glyphrain

@@ -47,6 +47,14 @@ void change_property_32(xcb_connection_t* c, xcb_window_t window, xcb_atom_t pro
                         static_cast<std::uint32_t>(words.size()), words.data());
 }
 
+/// Rows of row_bytes each that one PutImage may carry beside its 24-byte header; at least one.
+std::uint32_t rows_that_fit(std::size_t max_request_bytes, std::size_t row_bytes) noexcept {
+    constexpr std::size_t k_header_bytes = 24;
+    const std::size_t room =
+        max_request_bytes > k_header_bytes ? max_request_bytes - k_header_bytes : 0;
+    return static_cast<std::uint32_t>(std::clamp<std::size_t>(room / row_bytes, 1, 0xffff));
+}
+
 } // namespace
 
 std::uint16_t put_image_band_rows(std::size_t max_request_bytes, std::uint16_t size) noexcept {
@@ -142,6 +150,9 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
     // than one frame from 256 px up. Asking enables the extension where the server has it.
     const std::size_t max_request_bytes = std::size_t{xcb_get_maximum_request_length(c)} * 4;
     m_band_rows = put_image_band_rows(max_request_bytes, size);
+    m_max_request_bytes = max_request_bytes;
+    // Untouched, it takes no resident memory while frames go through shared memory.
+    m_scratch = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t{size} * size * 4);
 
     // The command line and host let Window Maker dock it and start it with the session without
     // asking; each argument ends with a NUL byte. A command too long for one request is left out
@@ -242,23 +253,47 @@ std::span<std::uint8_t> DockWindow::frame_memory(std::span<std::uint8_t> client_
     return shares_memory() ? m_shm->acquire() : client_buffer;
 }
 
+std::size_t DockWindow::memory_index(std::span<const std::uint8_t> memory) const noexcept {
+    return shares_memory() ? m_shm->number_of(memory) : 0;
+}
+
 void DockWindow::send_frame(std::uint32_t window, std::span<const std::uint8_t> pixels) {
+    const PixelRect whole{0, 0, m_size, m_size};
+    send_frame(window, pixels, {&whole, 1});
+}
+
+void DockWindow::send_frame(std::uint32_t window, std::span<const std::uint8_t> pixels,
+                            std::span<const PixelRect> rects) {
     // The image always covers the whole window; another length is a mistake of the caller.
     const std::size_t expected = std::size_t{m_size} * m_size * 4;
     if (pixels.size() != expected) throw std::invalid_argument("frame buffer has the wrong size");
     if (shares_memory() && m_shm->owns(pixels)) {
-        m_shm->put(window, m_gc, m_size, m_root_depth, pixels);
+        m_shm->put(window, m_gc, m_size, m_root_depth, pixels, rects);
         return;
     }
     // From 256 px up the frame exceeds the 16-bit length; with BIG-REQUESTS libxcb sends it as one
     // request with the extended length, without it goes in bands of whole rows that fit.
     const std::size_t row_bytes = std::size_t{m_size} * 4;
-    for (int y = 0; y < m_size; y += m_band_rows) {
-        const auto rows = static_cast<std::uint16_t>(std::min<int>(m_band_rows, m_size - y));
-        xcb_put_image(m_connection.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, window, m_gc, m_size, rows, 0,
-                      static_cast<std::int16_t>(y), 0, m_root_depth,
-                      static_cast<std::uint32_t>(rows * row_bytes),
-                      pixels.data() + static_cast<std::size_t>(y) * row_bytes);
+    for (const PixelRect& rect : rects) {
+        const std::size_t rect_row_bytes = std::size_t{rect.width} * 4;
+        const std::uint32_t band =
+            rect.width == m_size ? m_band_rows : rows_that_fit(m_max_request_bytes, rect_row_bytes);
+        for (std::uint32_t y = rect.y; y < rect.y + rect.height; y += band) {
+            const auto rows = static_cast<std::uint16_t>(std::min(band, rect.y + rect.height - y));
+            const std::uint8_t* data = pixels.data() + y * row_bytes + std::size_t{rect.x} * 4;
+            if (rect.width != m_size) {
+                // libxcb has copied or written the data by the time xcb_put_image returns, so one
+                // scratch area serves every band.
+                for (std::uint16_t j = 0; j < rows; ++j)
+                    std::memcpy(m_scratch.get() + j * rect_row_bytes, data + j * row_bytes,
+                                rect_row_bytes);
+                data = m_scratch.get();
+            }
+            xcb_put_image(m_connection.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, window, m_gc,
+                          static_cast<std::uint16_t>(rect.width), rows,
+                          static_cast<std::int16_t>(rect.x), static_cast<std::int16_t>(y), 0,
+                          m_root_depth, static_cast<std::uint32_t>(rows * rect_row_bytes), data);
+        }
     }
 }
 
@@ -292,6 +327,13 @@ DockEvent DockWindow::poll_event(bool read) {
     if (m_shm && m_shm->take_event(*event)) return {DockEvent::Kind::other, 0};
     // The top bit only says that another client sent the event.
     switch (event->response_type & 0x7f) {
+    case XCB_EXPOSE: {
+        // Frames send only what changed, so a lost part would stay lost without a whole one.
+        const auto* exposed = reinterpret_cast<const xcb_expose_event_t*>(event.get());
+        if (exposed->window == m_window || exposed->window == m_icon_window)
+            return {DockEvent::Kind::exposed, 0};
+        break;
+    }
     case XCB_BUTTON_PRESS: {
         const auto* press = reinterpret_cast<const xcb_button_press_event_t*>(event.get());
         if (press->event != m_input_window && press->event != m_icon_input_window) break;
@@ -311,7 +353,13 @@ DockEvent DockWindow::poll_event(bool read) {
         break;
     }
     default:
-        if (note_event(event.get(), event->response_type)) hide_main_window_while_docked();
+        if (note_event(event.get(), event->response_type)) {
+            hide_main_window_while_docked();
+            // A new size or holder may show more or less of the picture: drawn whole again.
+            const std::uint8_t type = event->response_type & 0x7f;
+            if (type == XCB_CONFIGURE_NOTIFY || type == XCB_REPARENT_NOTIFY)
+                return {DockEvent::Kind::exposed, 0};
+        }
         break;
     }
     return {DockEvent::Kind::other, 0};

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "display/geometry.hpp"
 #include "display/viewability.hpp"
 
 struct xcb_connection_t;
@@ -26,6 +27,7 @@ struct DockEvent {
         close_request, // WM_DELETE_WINDOW client message
         destroyed,     // DestroyNotify of either window
         shown_smaller, // the dock now shows only `shown` of the size x size picture
+        exposed,       // part of a window's picture is lost (Expose, a new size or holder)
         other,         // anything else (map and visibility changes, X errors): nothing to do
     };
     Kind kind = Kind::none;
@@ -60,6 +62,9 @@ class DockWindow {
     /// both segments: that frame is skipped rather than waited for. Valid until the next
     /// poll_event. Allocates nothing.
     std::span<std::uint8_t> frame_memory(std::span<std::uint8_t> client_buffer) noexcept;
+    /// Which memory frame_memory handed out: 1 or 2 for the shared segments, 0 for anything else
+    /// (the client buffer). Each keeps what was last composed into it.
+    std::size_t memory_index(std::span<const std::uint8_t> memory) const noexcept;
 
     /// Queues the whole frame (size * size * 4 bytes) for window, the dock or the icon
     /// window (or another window of the root depth): a ShmPutImage when pixels came from
@@ -68,6 +73,12 @@ class DockWindow {
     /// server reports arrive later as events. Throws std::invalid_argument when the buffer has the
     /// wrong length.
     void send_frame(std::uint32_t window, std::span<const std::uint8_t> pixels);
+    /// The same for only the rectangles of the frame in rects, each to its own place: one
+    /// ShmPutImage per rectangle (one completion for them all), else PutImage of each rectangle,
+    /// in bands of rows that fit the request length. Nothing is sent for no rectangles. Allocates
+    /// nothing.
+    void send_frame(std::uint32_t window, std::span<const std::uint8_t> pixels,
+                    std::span<const PixelRect> rects);
 
     /// Sends everything queued; throws SystemError when the connection has failed.
     void flush();
@@ -124,6 +135,9 @@ class DockWindow {
     std::unique_ptr<ShmFrames> m_shm; // declared after the connection, so it goes first
     std::uint16_t m_size = 0;
     std::uint16_t m_band_rows = 0; // rows per PutImage
+    std::size_t m_max_request_bytes = 0;
+    // Rectangles narrower than the frame are gathered here for PutImage; never read before written.
+    std::unique_ptr<std::uint8_t[]> m_scratch;
     std::uint32_t m_window = 0;
     std::uint32_t m_gc = 0;
     std::uint32_t m_input_window = 0;

@@ -11,4 +11,14 @@ namespace glyphrain {
 /// the bevel draws this many rings, and the glyph grid fits inside what is left.
 inline constexpr std::uint16_t k_frame_px = 4;
 
+/// A rectangle of the window in pixels; never empty, never outside the window. The compositor
+/// lists the ones that changed, and only these are sent.
+struct PixelRect {
+    std::uint32_t x = 0;
+    std::uint32_t y = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    friend bool operator==(const PixelRect&, const PixelRect&) = default;
+};
+
 } // namespace glyphrain

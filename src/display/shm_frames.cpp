@@ -160,15 +160,32 @@ bool ShmFrames::owns(std::span<const std::uint8_t> pixels) const noexcept {
     return false;
 }
 
+std::size_t ShmFrames::number_of(std::span<const std::uint8_t> pixels) const noexcept {
+    for (std::size_t i = 0; i < m_segments.size(); ++i)
+        if (!pixels.empty() && pixels.data() == m_segments[i].bytes().data()) return i + 1;
+    return 0;
+}
+
 void ShmFrames::put(std::uint32_t drawable, std::uint32_t gc, std::uint16_t size,
-                    std::uint8_t depth, std::span<const std::uint8_t> pixels) noexcept {
-    for (std::size_t i = 0; i < m_segments.size(); ++i) {
-        if (pixels.data() != m_segments[i].bytes().data()) continue;
-        // Each request brings its own completion, so a frame shown in two windows is counted twice.
-        xcb_shm_put_image(m_connection, drawable, gc, size, size, 0, 0, size, size, 0, 0, depth,
-                          XCB_IMAGE_FORMAT_Z_PIXMAP, 1, m_segments[i].id(), 0);
-        m_turns.sent(i);
+                    std::uint8_t depth, std::span<const std::uint8_t> pixels,
+                    std::span<const PixelRect> rects) noexcept {
+    const std::size_t number = number_of(pixels);
+    if (number == 0 || rects.empty()) return;
+    const ShmSegment& segment = m_segments[number - 1];
+    for (std::size_t k = 0; k < rects.size(); ++k) {
+        const PixelRect& r = rects[k];
+        const auto x = static_cast<std::uint16_t>(r.x), y = static_cast<std::uint16_t>(r.y);
+        const auto w = static_cast<std::uint16_t>(r.width),
+                   h = static_cast<std::uint16_t>(r.height);
+        // The server handles a client's requests in order, so the last one's completion says
+        // that the segment is no longer read.
+        const std::uint8_t completion = k + 1 == rects.size() ? 1 : 0;
+        xcb_shm_put_image(m_connection, drawable, gc, size, size, x, y, w, h,
+                          static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), depth,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, completion, segment.id(), 0);
     }
+    // A frame shown in two windows is counted twice, one completion each.
+    m_turns.sent(number - 1);
 }
 
 bool ShmFrames::take_event(const xcb_generic_event_t& event) noexcept {

@@ -13,6 +13,8 @@
 
 #include <xcb/xcb.h>
 
+#include "display/geometry.hpp"
+
 namespace glyphrain {
 
 /// Windows from this size up compose into shared memory. Measured against PutImage on one Xvfb,
@@ -101,11 +103,16 @@ class ShmFrames {
 
     /// True when pixels is one of the segments; such a frame goes by put.
     bool owns(std::span<const std::uint8_t> pixels) const noexcept;
+    /// 1 or 2 for the first or second segment, 0 for any other memory.
+    std::size_t number_of(std::span<const std::uint8_t> pixels) const noexcept;
 
-    /// Queues a ShmPutImage of the whole segment behind pixels into drawable (size x size at
-    /// depth) and asks for its completion event. Nothing is flushed or waited for.
+    /// Queues one ShmPutImage per rectangle of the segment behind pixels (a size x size frame at
+    /// depth) into the same place of drawable; only the last asks for a completion, which the
+    /// server sends once it has done every request before it too, so the segment counts one
+    /// pending request per call. Nothing is sent for no rectangles. Nothing is flushed or waited
+    /// for.
     void put(std::uint32_t drawable, std::uint32_t gc, std::uint16_t size, std::uint8_t depth,
-             std::span<const std::uint8_t> pixels) noexcept;
+             std::span<const std::uint8_t> pixels, std::span<const PixelRect> rects) noexcept;
 
     /// Takes the completion events and the errors of the shared-memory requests; true when the
     /// event was one of them. After such an error failed() holds for the rest of the run.

@@ -9,21 +9,13 @@
 #include <vector>
 
 #include "config/settings.hpp"
+#include "display/geometry.hpp"
 #include "glyphs/glyph_atlas.hpp"
 #include "rain/compositor.hpp"
 #include "rain/rain_state.hpp"
 #include "rain/shading.hpp"
 
 namespace glyphrain {
-
-/// A rectangle of the window in pixels; never empty, never outside the buffer.
-struct PixelRect {
-    std::uint32_t x = 0;
-    std::uint32_t y = 0;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    friend bool operator==(const PixelRect&, const PixelRect&) = default;
-};
 
 /// Composes into frame buffers that are reused in turn (a client buffer, segments shared with the
 /// server), each known by its index. It remembers, cell by cell, what each buffer holds and what

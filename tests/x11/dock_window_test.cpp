@@ -333,6 +333,7 @@ struct FrameCase {
     bool no_shm;      // GLYPHRAIN_NO_SHM set when the window is opened
     bool core_length; // the server is reached without BIG-REQUESTS
     Via via;
+    std::vector<PixelRect> rects = {}; // a last frame sends only these
 };
 
 void PrintTo(const FrameCase& c, std::ostream* os) {
@@ -390,6 +391,33 @@ TEST_P(DockWindowFrames, EveryPixelArrives) {
         const std::vector<std::uint32_t> expected = pattern_pixels(std::size_t{size} * size, salt);
         EXPECT_EQ(image_once_shown(x, dock, expected), expected) << "salt " << salt;
     }
+    if (!c.rects.empty()) {
+        // Only the rectangles change; the rest keeps the frame before.
+        std::span<std::uint8_t> memory = dock.frame_memory(client_buffer);
+        for (int i = 0; i < 200 && memory.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            while (dock.poll_event().kind != DockEvent::Kind::none) {
+            }
+            memory = dock.frame_memory(client_buffer);
+        }
+        ASSERT_EQ(memory.size(), client_buffer.size());
+        const std::vector<std::uint8_t> frame = pattern_frame(dock, 7);
+        std::memcpy(memory.data(), frame.data(), frame.size());
+        dock.send_frame(dock.window(), memory, c.rects);
+        dock.flush();
+        std::vector<std::uint32_t> expected = pattern_pixels(std::size_t{size} * size, 4099);
+        const std::vector<std::uint32_t> next = pattern_pixels(std::size_t{size} * size, 7);
+        for (const PixelRect& r : c.rects)
+            for (std::uint32_t row = r.y; row < r.y + r.height; ++row)
+                for (std::uint32_t col = r.x; col < r.x + r.width; ++col)
+                    expected[std::size_t{row} * size + col] = next[std::size_t{row} * size + col];
+        std::vector<std::uint32_t> seen;
+        for (int i = 0; i < 100 && seen != expected; ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            seen = x.image(dock.window(), 0, 0, size, size);
+        }
+        EXPECT_EQ(seen, expected) << "rectangles";
+    }
     // The server took the frames without complaint: no error event came back and the path held.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     for (DockEvent e = dock.poll_event(); e.kind != DockEvent::Kind::none; e = dock.poll_event())
@@ -410,7 +438,26 @@ INSTANTIATE_TEST_SUITE_P(
                       FrameCase{"memfdSmallest", k_shm_min_size_px, false, false, Via::memfd},
                       FrameCase{"memfd1024", 1024, false, false, Via::memfd},
                       // The relay drops passed descriptors, so the server itself refuses the memfd.
-                      FrameCase{"sysvWhenServerRefusesMemfd", 1024, false, true, Via::sysv}),
+                      FrameCase{"sysvWhenServerRefusesMemfd", 1024, false, true, Via::sysv},
+                      // A rectangle too large for one request goes in bands of its own rows.
+                      FrameCase{"putImageRects1024CoreLength",
+                                1024,
+                                true,
+                                true,
+                                Via::put_image,
+                                {{0, 0, 1024, 200}, {100, 300, 500, 700}, {1000, 1020, 24, 4}}},
+                      FrameCase{"putImageRects96",
+                                96,
+                                false,
+                                false,
+                                Via::put_image,
+                                {{4, 10, 9, 60}, {40, 4, 20, 88}, {0, 95, 96, 1}}},
+                      FrameCase{"memfdRects",
+                                k_shm_min_size_px,
+                                false,
+                                false,
+                                Via::memfd,
+                                {{4, 10, 9, 60}, {40, 4, 20, 88}, {0, 127, 128, 1}}}),
     [](const ::testing::TestParamInfo<FrameCase>& p) { return std::string(p.param.name); });
 
 // A shared frame the server refuses never completes, so the segment could not be reused: the

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <ostream>
+#include <span>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -50,6 +51,7 @@ struct LoopFixture : test::XvfbDock {
     GlyphAtlas atlas;
     RainState rain{8, 8, k_glyph_count, 42};
     FrameBuffer frame;
+    std::unique_ptr<PartialCompositor> partial; // made once the atlas is
 
     explicit LoopFixture(std::uint16_t size = 96, bool no_shm = false)
         : XvfbDock({.size = size, .no_shm = no_shm}), frame(size, size) {
@@ -61,12 +63,31 @@ struct LoopFixture : test::XvfbDock {
         atlas.cell_width = 10;
         atlas.cell_height = 10;
         atlas.ascent = 8;
+        partial = std::make_unique<PartialCompositor>(atlas, 8, 8, k_frame_buffers);
     }
     int run(LoopHooks& hooks) {
-        return run_main_loop({settings, rain, atlas, frame, *window}, hooks);
+        return run_main_loop({settings, rain, atlas, frame, *window, *partial}, hooks);
     }
     int run(LoopHooks& hooks, LoopClock& clock) {
-        return run_main_loop({settings, rain, atlas, frame, *window}, hooks, clock);
+        return run_main_loop({settings, rain, atlas, frame, *window, *partial}, hooks, clock);
+    }
+    /// The frame of the current state as 0xRRGGBB words, as GetImage reads them back.
+    std::vector<std::uint32_t> composed() {
+        FrameBuffer expected(frame.width(), frame.height());
+        compose_frame(expected, rain, atlas, settings, window->lsb_first());
+        if (!window->lsb_first() || std::endian::native != std::endian::little)
+            throw std::logic_error("the reference reads words as 0x00RRGGBB");
+        return {expected.pixels().begin(), expected.pixels().end()};
+    }
+    /// What window shows once it equals expected, or after a second.
+    std::vector<std::uint32_t> shown(std::uint32_t id, const std::vector<std::uint32_t>& expected) {
+        const auto size = static_cast<std::uint16_t>(frame.width());
+        std::vector<std::uint32_t> seen = x.image(id, 0, 0, size, size);
+        for (int i = 0; i < 100 && seen != expected; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            seen = x.image(id, 0, 0, size, size);
+        }
+        return seen;
     }
     void close() { x.send_delete_window(window->window()); }
 };
@@ -437,8 +458,25 @@ void PrintTo(const ViewCase& c, std::ostream* os) {
 
 class MainLoopViewable : public ::testing::TestWithParam<ViewCase> {};
 
-// Each frame of 96 px is one 36 888-byte PutImage per viewable window, so the bytes written over
-// a run of passes count the images sent.
+/// Bytes of the PutImages that send the changes of steps first + 1 to last of the fixture's rain
+/// to one 96 px window that showed step first.
+std::uint64_t changed_bytes(LoopFixture& f, int first, int last) {
+    RainState rain{8, 8, k_glyph_count, 42};
+    PartialCompositor partial(f.atlas, 8, 8, 1);
+    partial.set_request_cost(k_request_cost_px);
+    FrameBuffer buffer(96, 96);
+    std::uint64_t bytes = 0;
+    for (int step = 1; step <= last; ++step) {
+        rain.step_rain(f.settings.density);
+        for (const PixelRect& r : partial.compose_changed(buffer, 0, rain, f.settings, true))
+            if (step > first) bytes += 24 + std::uint64_t{r.width} * r.height * 4;
+    }
+    return bytes;
+}
+
+// Each frame of 96 px sends its changes as PutImages to every viewable window, so the bytes
+// written over a run of passes count the windows drawn; a whole frame sent again after an
+// Expose or a new size is the margin.
 TEST_P(MainLoopViewable, ImagesGoOnlyToViewableWindows) {
     constexpr int k_first = 5;
     const int last = GetParam().last_pass;
@@ -456,10 +494,9 @@ TEST_P(MainLoopViewable, ImagesGoOnlyToViewableWindows) {
     EXPECT_EQ(f.run(hooks), 0);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               std::string(GetParam().told) + "glyphRain: exiting\n");
-    const std::uint64_t images =
-        GetParam().windows_drawn * static_cast<std::uint64_t>(last - k_first);
-    EXPECT_GE(after - before, images * k_image_bytes);
-    EXPECT_LT(after - before, (images + 1) * k_image_bytes);
+    const std::uint64_t changes = GetParam().windows_drawn * changed_bytes(f, k_first, last);
+    EXPECT_GE(after - before, changes);
+    EXPECT_LT(after - before, changes + 2 * k_image_bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -534,6 +571,88 @@ INSTANTIATE_TEST_SUITE_P(
                  "to 96\n",
                  130}),
     [](const ::testing::TestParamInfo<ViewCase>& p) { return std::string(p.param.name); });
+
+struct WholeCase {
+    const char* name;
+    std::uint16_t size;
+    bool no_shm;
+    bool shared; // frames go through shared memory at the end
+    bool icon;   // the icon window is shown beside the dock window, and the trigger acts on it
+    std::function<void(LoopFixture&, std::uint32_t)> trigger; // at pass k_trigger, on a window
+    std::function<void(LoopFixture&, std::uint32_t)> after;   // two passes later
+};
+
+void PrintTo(const WholeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class MainLoopWholeFrames : public ::testing::TestWithParam<WholeCase> {};
+
+// Frames send only what changed; wherever the window's picture is new or lost the whole frame
+// goes again, so every window shows exactly the frame of the current step. The bevel never
+// changes, so a part left out stays wrong however many frames follow.
+TEST_P(MainLoopWholeFrames, WindowsShowTheComposedFrame) {
+    constexpr int k_trigger = 3, k_last = 12;
+    const WholeCase& c = GetParam();
+    LoopFixture f(c.size, c.no_shm);
+    f.settings.quiet = true;
+    f.settings.speed = 20;
+    const std::uint32_t target = c.icon ? f.window->icon_window() : f.window->window();
+    ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
+        if (pass == 0 && c.icon) {
+            f.x.move(f.window->icon_window(), static_cast<std::int16_t>(c.size + 10), 0);
+            f.x.set_mapped(f.window->icon_window(), true);
+        }
+        if (pass == k_trigger && c.trigger) c.trigger(f, target);
+        if (pass == k_trigger + 2 && c.after) c.after(f, target);
+        if (pass == (c.trigger ? k_last : 2)) f.close();
+    });
+    EXPECT_EQ(f.run(hooks), 0);
+    const std::vector<std::uint32_t> expected = f.composed();
+    EXPECT_EQ(f.shown(f.window->window(), expected), expected) << "dock window";
+    if (c.icon) {
+        EXPECT_EQ(f.shown(target, expected), expected) << "icon window";
+    }
+    EXPECT_EQ(f.window->shares_memory(), c.shared);
+}
+
+void reload_colours(LoopFixture& f, std::uint32_t) {
+    f.settings.color = {250, 10, 10};
+    f.settings.trail_color = {10, 10, 250};
+    f.settings.theme = "zenburn";
+}
+void unmap(LoopFixture& f, std::uint32_t window) {
+    f.x.set_mapped(window, false);
+}
+void map(LoopFixture& f, std::uint32_t window) {
+    f.x.set_mapped(window, true);
+}
+void clear(LoopFixture& f, std::uint32_t window) {
+    f.x.clear_area(window);
+}
+// A shared-memory request the server refuses: the loop goes on by PutImage.
+void refuse_shared_frame(LoopFixture& f, std::uint32_t) {
+    const std::span<std::uint8_t> memory = f.window->frame_memory(f.frame.bytes());
+    if (memory.empty()) throw std::logic_error("no segment free");
+    f.window->send_frame(XCB_NONE, memory);
+    f.window->flush();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Triggers, MainLoopWholeFrames,
+    ::testing::Values(
+        WholeCase{"firstFrame96", 96, false, false, false, nullptr, nullptr},
+        WholeCase{"firstFrameShm128", 128, false, true, true, nullptr, nullptr},
+        WholeCase{"reloadColours96", 96, false, false, false, reload_colours, nullptr},
+        WholeCase{"reloadColoursShm128", 128, false, true, true, reload_colours, nullptr},
+        WholeCase{"shownAgain96", 96, false, false, true, unmap, map},
+        WholeCase{"shownAgainShm128", 128, false, true, false, unmap, map},
+        WholeCase{"expose96", 96, false, false, true, clear, nullptr},
+        WholeCase{"exposeShm128", 128, false, true, false, clear, nullptr},
+        WholeCase{"exposeNoShm256", 256, true, false, true, clear, nullptr},
+        WholeCase{"putImageAfterShmError128", 128, false, false, false, refuse_shared_frame,
+                  nullptr}),
+    [](const ::testing::TestParamInfo<WholeCase>& p) { return std::string(p.param.name); });
 
 } // namespace
 } // namespace glyphrain

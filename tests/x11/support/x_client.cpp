@@ -186,6 +186,11 @@ void XClient::set_mapped(xcb_window_t window, bool mapped) {
     sync();
 }
 
+void XClient::clear_area(xcb_window_t window) {
+    xcb_clear_area(m_c, 1, window, 0, 0, 0, 0);
+    sync();
+}
+
 xcb_window_t XClient::create_window(std::int16_t x, std::int16_t y, std::uint16_t width,
                                     std::uint16_t height, bool override_redirect) {
     const xcb_window_t id = xcb_generate_id(m_c);

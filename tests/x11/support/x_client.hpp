@@ -76,6 +76,9 @@ class XClient {
     void reparent(xcb_window_t window, xcb_window_t parent, std::int16_t x, std::int16_t y);
     /// Maps or unmaps a window, as a window manager would.
     void set_mapped(xcb_window_t window, bool mapped);
+    /// Clears a window to its background and has the server send it Expose, as when a window
+    /// over it goes away.
+    void clear_area(xcb_window_t window);
     /// The extents of the window's bounding shape, relative to its corner: its own area when it
     /// is not shaped, empty when it is shaped to nothing.
     Geometry shape_extents(xcb_window_t window);
