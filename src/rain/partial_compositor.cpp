@@ -28,7 +28,9 @@ PartialCompositor::PartialCompositor(const GlyphAtlas& atlas, std::size_t cols, 
     : m_atlas(atlas), m_cols(cols), m_rows(rows), m_ink(atlas.glyphs.size()), m_reach{},
       m_ink_in_cell(true), m_buffers(buffers), m_now(cols * rows, k_empty_cell),
       m_draw(cols * rows + 1), m_send(cols * rows + 1), m_sources(cols * rows),
-      m_tables(cols * rows), m_table_cache(k_cached_tables) {
+      // Default-initialised arrays of plain integers: their pages are touched only when written.
+      m_tables(new shading::ShadeTable[cols * rows]), m_cache_keys(k_cached_tables),
+      m_cache_tables(new shading::ShadeTable[k_cached_tables]) {
     for (Shown& shown : m_buffers)
         shown.cells.assign(cols * rows, k_empty_cell);
     m_window.cells.assign(cols * rows, k_empty_cell);
@@ -58,7 +60,7 @@ PartialCompositor::PartialCompositor(const GlyphAtlas& atlas, std::size_t cols, 
                 while (i < bitmap.width && row[i] != 0)
                     ++i;
                 m_runs.push_back(
-                    {static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(i)});
+                    {static_cast<std::uint16_t>(begin), static_cast<std::uint16_t>(i)});
                 const auto y = top + static_cast<std::int64_t>(j);
                 ink = {std::min(ink.x0, left + static_cast<std::int64_t>(begin)),
                        std::min(ink.y0, y), std::max(ink.x1, left + static_cast<std::int64_t>(i)),
@@ -198,16 +200,18 @@ const ShadeTable& PartialCompositor::table_for(const CellLook& look, bool lsb_fi
                               std::uint64_t{look.color.r} << 16 ^ std::uint64_t{look.color.g} << 8 ^
                               look.color.b;
     static_assert(k_cached_tables == 256, "the slot is the hash's top byte");
-    CachedTable& cached = m_table_cache[(key * 0x9E3779B97F4A7C15ull) >> 56];
+    const std::size_t slot = (key * 0x9E3779B97F4A7C15ull) >> 56;
+    CachedKey& cached = m_cache_keys[slot];
+    ShadeTable& table = m_cache_tables[slot];
     if (!cached.filled || cached.fade != look.fade || cached.color != look.color ||
         cached.lsb_first != lsb_first) {
-        fill_shade_table(cached.table, paint_of(look, lsb_first));
+        fill_shade_table(table, paint_of(look, lsb_first));
         cached.filled = true;
         cached.lsb_first = lsb_first;
         cached.fade = look.fade;
         cached.color = look.color;
     }
-    return cached.table;
+    return table;
 }
 
 // Shades the runs of bitmap rows [j0, j1) of glyph that lie in the window's columns [x0, x1),

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -61,8 +62,9 @@ class PartialCompositor {
         bool empty() const noexcept { return x0 >= x1 || y0 >= y1; }
     };
     // Bitmap columns [begin, end) of one row whose coverage is not 0.
+    // Bitmaps are far narrower than 65536 pixels (the window is at most 1024).
     struct Run {
-        std::uint32_t begin, end;
+        std::uint16_t begin, end;
     };
     // Where a glyph leaves ink, from its cell's corner, and its runs row by row: those of bitmap
     // row j are m_runs[m_row_runs[first_row + j]] up to m_runs[m_row_runs[first_row + j + 1]].
@@ -84,12 +86,13 @@ class PartialCompositor {
         std::int64_t left, top; // where the bitmap's top-left pixel lands
         Box box;                // the bitmap's ink inside the rectangle
     };
-    struct CachedTable {
+    // What a cache slot's table was filled for; the tables themselves live apart, so that the
+    // memory of slots never used is never touched.
+    struct CachedKey {
         bool filled = false;
         bool lsb_first = false;
         float fade = 0;
         Rgb color{};
-        shading::ShadeTable table{};
     };
 
     bool matches(const Shown& shown, const FrameBuffer& buffer, const BevelColors& bevel,
@@ -127,10 +130,13 @@ class PartialCompositor {
     std::size_t m_send_count = 0;
     std::size_t m_request_cost = 0;
     std::vector<Source> m_sources;
-    std::vector<shading::ShadeTable> m_tables; // the sources' tables while a rectangle is drawn
+    // The sources' tables while a rectangle is drawn; left uninitialised, so a run whose glyphs
+    // stay inside their cells (the usual case) never makes these pages resident.
+    std::unique_ptr<shading::ShadeTable[]> m_tables;
     // Fades repeat from frame to frame (one per trail position and drop length), so their tables
     // are kept, found by a hash of fade and colour.
-    std::vector<CachedTable> m_table_cache;
+    std::vector<CachedKey> m_cache_keys;
+    std::unique_ptr<shading::ShadeTable[]> m_cache_tables;
 };
 
 } // namespace glyphrain
