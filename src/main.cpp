@@ -25,6 +25,18 @@ void ensure_standard_descriptors() noexcept {
     }
 }
 
+/// Lets in the signals the program relies on: the mask outlives exec, so a launcher that blocked
+/// SIGTERM or SIGINT would leave the program deaf to the usual way of ending it, one that blocked
+/// SIGHUP or SIGCHLD would leave reloads and click children waiting, and the timer signal cuts
+/// short a write to a stalled terminal.
+void unblock_relied_on_signals() noexcept {
+    sigset_t relied_on;
+    sigemptyset(&relied_on);
+    for (int number : {SIGTERM, SIGINT, SIGHUP, SIGCHLD, glyphrain::k_write_timer_signal})
+        sigaddset(&relied_on, number);
+    (void)::sigprocmask(SIG_UNBLOCK, &relied_on, nullptr);
+}
+
 /// The program's own messages are shown quoted, with quotes, backslashes and line breaks escaped
 /// so that the error stays one line.
 std::string quoted(std::string_view text) {
@@ -99,6 +111,10 @@ int main(int argc, char** argv) {
     ensure_standard_descriptors();
     // A write to a closed pipe or socket must fail with an error, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
+    unblock_relied_on_signals();
+    // An ignored SIGCHLD, inherited like the mask, makes children reap themselves, and waiting for
+    // fc-match's exit status would then fail and lose its answer.
+    std::signal(SIGCHLD, SIG_DFL);
     glyphrain::ArgList args(argv, argv + argc);
     try {
         return run_program(args);

@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -27,6 +29,43 @@ void write_what_fits(int fd, std::string_view text) noexcept {
         else
             break; // full, gone or failed: nobody can be told that telling failed
     }
+}
+
+/// How long a write on standard error's own blocking description may wait before it is cut short.
+constexpr long k_blocking_write_ns = 5'000'000;
+
+extern "C" void on_write_timer(int) {
+    // Nothing to do: the signal's arrival alone ends the waiting write with EINTR.
+}
+
+/// One write on a blocking descriptor, cut short by k_write_timer_signal when it waits longer than
+/// k_blocking_write_ns; what it did not take is dropped. The timer repeats, so a tick that comes
+/// before the write has begun cannot leave the write waiting. Set up and removed per call: the
+/// path is rare, and the program's own disposition and mask must be as they were.
+void write_with_deadline(int fd, std::string_view text) noexcept {
+    struct sigaction interrupt {};
+    interrupt.sa_handler = on_write_timer; // without SA_RESTART, so the write returns
+    sigemptyset(&interrupt.sa_mask);
+    struct sigaction previous {};
+    if (::sigaction(k_write_timer_signal, &interrupt, &previous) != 0) return;
+    sigevent event{};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = k_write_timer_signal;
+    timer_t timer{};
+    if (::timer_create(CLOCK_MONOTONIC, &event, &timer) == 0) {
+        sigset_t timer_signal, mask;
+        sigemptyset(&timer_signal);
+        sigaddset(&timer_signal, k_write_timer_signal);
+        ::sigprocmask(SIG_UNBLOCK, &timer_signal, &mask);
+        const itimerspec ticks{{0, k_blocking_write_ns}, {0, k_blocking_write_ns}};
+        if (::timer_settime(timer, 0, &ticks, nullptr) == 0) {
+            // What the write has not taken when it returns is dropped, not retried.
+            [[maybe_unused]] const ssize_t taken = ::write(fd, text.data(), text.size());
+        }
+        ::timer_delete(timer);
+        ::sigprocmask(SIG_SETMASK, &mask, nullptr);
+    }
+    ::sigaction(k_write_timer_signal, &previous, nullptr);
 }
 
 /// Whether a pipe surely holds bytes more: each of its page-sized slots may be partly used at
@@ -56,10 +95,11 @@ void write_to_stream(int fd, const struct stat& status, std::string_view text) n
         return;
     }
     if (errno == ENXIO) return; // a pipe without a reader
-    // Without /proc: a pipe that reports room for PIPE_BUF bytes takes a line that size at once.
+    // Without /proc, or on another user's terminal: a pipe that reports room for PIPE_BUF bytes
+    // takes a line that size at once, but a terminal reporting room may have less than the line.
     pollfd ready{fd, POLLOUT, 0};
     if (text.size() <= PIPE_BUF && ::poll(&ready, 1, 0) == 1 && (ready.revents & POLLOUT))
-        write_what_fits(fd, text);
+        write_with_deadline(fd, text);
 }
 
 /// A socket (a journal's stream, say) takes MSG_DONTWAIT per call, leaving its flags alone.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// src/main.cpp through the built binary: help, version, the option check and the top-level
-// error line.
+// src/main.cpp through the built binary: help, version, the option check, the top-level error
+// line and the signals it lets in.
+#include <csignal>
 #include <ostream>
 
 #include <gtest/gtest.h>
@@ -56,6 +57,20 @@ TEST(UnknownOption, PrintsTwoLinesAndFailsBeforeReadingAnything) {
     EXPECT_EQ(r.err, "glyphRain: unknown option '--size=200'\n"
                      "Try 'glyphRain --help' for usage information.\n");
     EXPECT_FALSE(test::file_exists(home.file(".config")));
+}
+
+// The signal mask outlives exec: a launcher that blocked SIGTERM must not make the program
+// unstoppable. The wizard's first question waits on standard input for as long as needed.
+TEST(InheritedSignalMask, BlockedSigtermStillEndsTheProgram) {
+    test::TempDir home;
+    auto r = run_process(test::glyphrain_binary(),
+                         {.args = {"--configure"},
+                          .env = {{"HOME", home.path()}, {"XDG_CONFIG_HOME", home.path()}},
+                          .timeout_ms = 10000,
+                          .blocked_signals = {SIGTERM},
+                          .signal_on_err = {{"Window size", SIGTERM}}});
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.status, 128 + SIGTERM);
 }
 
 struct BrokenStreamsCase {

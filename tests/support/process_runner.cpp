@@ -39,7 +39,12 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
         ::dup2(in_pipe[0], 0);
         ::dup2(out_pipe[1], 1);
         ::dup2(err_pipe[1], 2);
-        if (!options.input) ::close(0);
+        if (!options.input && !options.signal_on_err) ::close(0);
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        for (int number : options.blocked_signals)
+            sigaddset(&blocked, number);
+        ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
         for (const auto& [name, value] : options.env) {
             if (value)
                 ::setenv(name.c_str(), value->c_str(), 1);
@@ -57,8 +62,12 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
     int in_fd = in_pipe[1];
     std::string input = options.input.value_or("");
     std::size_t written = 0;
+    int held_fd = -1; // standard input with nothing to write, open until the child ends
     if (input.empty()) {
-        ::close(in_fd);
+        if (options.signal_on_err)
+            held_fd = in_fd;
+        else
+            ::close(in_fd);
         in_fd = -1;
     } else {
         ::fcntl(in_fd, F_SETFL, O_NONBLOCK);
@@ -68,6 +77,7 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
     auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeout_ms);
     int out_fd = out_pipe[0], err_fd = err_pipe[0];
+    bool signalled = false;
     char buf[8192];
     while (out_fd >= 0 || err_fd >= 0) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -85,6 +95,9 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
             ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
             if (n > 0) {
                 (i == 0 ? result.out : result.err).append(buf, static_cast<std::size_t>(n));
+                if (i == 1 && options.signal_on_err && !signalled &&
+                    result.err.find(options.signal_on_err->first) != std::string::npos)
+                    signalled = ::kill(pid, options.signal_on_err->second) == 0;
             } else if (n == 0 || errno != EINTR) {
                 ::close(fds[i].fd);
                 (i == 0 ? out_fd : err_fd) = -1;
@@ -99,7 +112,7 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
             }
         }
     }
-    for (int fd : {in_fd, out_fd, err_fd})
+    for (int fd : {in_fd, held_fd, out_fd, err_fd})
         if (fd >= 0) ::close(fd);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace glyphrain::test {
@@ -15,6 +16,9 @@ struct ProcessOptions {
     std::optional<std::string> input;                      // standard input; closed when absent
     std::string cwd;                                       // working directory; inherited if empty
     int timeout_ms = 30000;
+    std::vector<int> blocked_signals; // blocked in the child's mask, which outlives exec
+    // Once standard error holds the text, the signal is sent; standard input then stays open.
+    std::optional<std::pair<std::string, int>> signal_on_err;
 };
 
 struct ProcessResult {

@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: MIT
 // Standard error that nobody reads: a line is dropped, never waited for, and otherwise arrives
-// whole, on pipes and sockets alike, without touching the descriptor's shared flags.
+// whole, on pipes and sockets alike, without touching the descriptor's shared flags; on a
+// terminal that cannot be reopened every write still returns.
 #include "system/print.hpp"
 
 #include <algorithm>
 #include <climits>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <ostream>
+#include <pty.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -122,6 +127,30 @@ INSTANTIATE_TEST_SUITE_P(Channels, StderrNobodyReads,
                          [](const ::testing::TestParamInfo<Channel>& param) {
                              return std::string(param.param == Channel::pipe ? "Pipe" : "Socket");
                          });
+
+// Another user's terminal (the program started under su) cannot be reopened non-blocking; when its
+// reader stops, lines far beyond the terminal's buffer must still each return.
+TEST(StderrOnTerminal, UnreopenableTerminalThatNobodyReadsNeverWaits) {
+    if (::geteuid() != 0) GTEST_SKIP() << "writing as another user needs root";
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(::fchmod(slave, 0600), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(10);
+        if (::dup2(slave, STDERR_FILENO) < 0 || ::setgroups(0, nullptr) != 0 ||
+            ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(2);
+        for (int i = 0; i < 2000; ++i)
+            write_stderr("glyphRain: failed to write config /home/user/.config/glyphRain/config\n");
+        ::_exit(0);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    ::close(master);
+    ::close(slave);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+}
 
 } // namespace
 } // namespace glyphrain
