@@ -65,6 +65,7 @@ class Loop {
             drain(false);
             if (m_ended) return 0;
             m_hooks.before_step();
+            (void)m_hooks.take_reloaded(); // this pass's frame shows any new look
 
             // The rain keeps falling while nothing is shown, so it goes on where it would have
             // been.
@@ -189,11 +190,17 @@ class Loop {
                 show_frame();
                 m_unshown = false;
             }
+            // A reload's new colours show at once, not an interval later; the rain makes no step.
+            if (m_hooks.take_reloaded() && viewable && !m_unshown) show_frame();
             // Partial data or a reply yields no event, but the read has emptied the socket, so
             // the next wait sleeps again.
             read = false;
-            switch (m_clock.wait_until(deadline, m_state.window.event_fd())) {
+            // A full socket is waited on too when it stalled the frames: no event tells that the
+            // server reads again.
+            const bool writable = until == Until::event && m_state.window.output_blocked();
+            switch (m_clock.wait_until(deadline, m_state.window.event_fd(), writable)) {
             case Wake::deadline:
+            case Wake::writable:
                 return;
             case Wake::signal:
                 m_hooks.on_signal();
@@ -236,7 +243,8 @@ timespec MonotonicClock::now() noexcept {
     return point;
 }
 
-Wake MonotonicClock::wait_until(const std::optional<timespec>& deadline, int fd) noexcept {
+Wake MonotonicClock::wait_until(const std::optional<timespec>& deadline, int fd,
+                                bool writable) noexcept {
     timespec timeout{};
     if (deadline) {
         const long long left = std::max(ns_between(now(), *deadline), 0LL);
@@ -247,9 +255,9 @@ Wake MonotonicClock::wait_until(const std::optional<timespec>& deadline, int fd)
     sigset_t during = m_previous;
     sigdelset(&during, SIGHUP);
     sigdelset(&during, SIGCHLD);
-    pollfd readable{fd, POLLIN, 0};
-    const int ready = ::ppoll(&readable, 1, deadline ? &timeout : nullptr, &during);
-    if (ready > 0) return Wake::readable;
+    pollfd watched{fd, static_cast<short>(POLLIN | (writable ? POLLOUT : 0)), 0};
+    const int ready = ::ppoll(&watched, 1, deadline ? &timeout : nullptr, &during);
+    if (ready > 0) return (watched.revents & ~POLLOUT) != 0 ? Wake::readable : Wake::writable;
     if (ready < 0 && errno == EINTR) return Wake::signal;
     return Wake::deadline;
 }

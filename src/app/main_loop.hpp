@@ -29,6 +29,9 @@ class LoopHooks {
     virtual void before_step() {}
     /// A signal ended a wait between frames: serve at once what it asked for.
     virtual void on_signal() {}
+    /// True once after a reaction replaced the settings, so that the current step is shown again
+    /// at once in their colours rather than at the next frame, an interval later.
+    virtual bool take_reloaded() { return false; }
 };
 
 /// Everything the loop works on; start-up owns it all for the life of the run.
@@ -55,6 +58,7 @@ inline constexpr std::size_t k_request_cost_px = 1024;
 enum class Wake {
     deadline, // the deadline passed (or there was none and the wait gave up)
     readable, // the descriptor turned readable (or hung up)
+    writable, // the descriptor, watched for it, can take more
     signal,   // a signal was delivered
 };
 
@@ -63,10 +67,11 @@ class LoopClock {
   public:
     virtual ~LoopClock() = default;
     virtual timespec now() noexcept = 0;
-    /// Waits until deadline (for ever without one), until fd turns readable or until a signal is
-    /// delivered, whichever comes first. A deadline already past still looks at fd and at the
-    /// pending signals, without waiting.
-    virtual Wake wait_until(const std::optional<timespec>& deadline, int fd) noexcept = 0;
+    /// Waits until deadline (for ever without one), until fd turns readable (or, with writable,
+    /// can take more) or until a signal is delivered, whichever comes first. A deadline already
+    /// past still looks at fd and at the pending signals, without waiting.
+    virtual Wake wait_until(const std::optional<timespec>& deadline, int fd,
+                            bool writable = false) noexcept = 0;
 };
 
 /// CLOCK_MONOTONIC and ppoll. For its life SIGHUP and SIGCHLD are blocked except inside the wait,
@@ -80,7 +85,8 @@ class MonotonicClock final : public LoopClock {
     MonotonicClock& operator=(const MonotonicClock&) = delete;
 
     timespec now() noexcept override;
-    Wake wait_until(const std::optional<timespec>& deadline, int fd) noexcept override;
+    Wake wait_until(const std::optional<timespec>& deadline, int fd,
+                    bool writable = false) noexcept override;
 
   private:
     sigset_t m_previous{}; // the mask before, restored at the end
@@ -90,8 +96,8 @@ class MonotonicClock final : public LoopClock {
 /// due in between all at once.
 inline constexpr std::uint64_t k_hidden_wake_ms = 1000;
 
-/// Frames skipped in a row because the server still reads both shared segments, after which the
-/// loop waits on the connection instead of the clock.
+/// Frames skipped in a row because the server still reads both shared segments or its socket is
+/// full, after which the loop waits on the connection instead of the clock.
 inline constexpr int k_stalled_frames = 3;
 
 /// Runs passes until a close request (prints "glyphRain: exiting" unless quiet) or a destroyed

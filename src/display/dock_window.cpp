@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -250,7 +251,14 @@ bool DockWindow::shares_memory() const noexcept {
 }
 
 std::span<std::uint8_t> DockWindow::frame_memory(std::span<std::uint8_t> client_buffer) noexcept {
-    return shares_memory() ? m_shm->acquire() : client_buffer;
+    if (shares_memory()) return m_shm->acquire();
+    // libxcb waits inside its write for as long as the socket stays full, as a stopped or grabbed
+    // server leaves it. A socket that polls writable has at least three quarters of its send
+    // buffer free (about 150 KiB for a local one), so a frame of PutImage size (under 128 px,
+    // 64 KiB) goes without waiting; a larger one can still wait if the server stops mid-frame.
+    pollfd socket{xcb_get_file_descriptor(m_connection.get()), POLLOUT, 0};
+    m_output_blocked = ::poll(&socket, 1, 0) == 0;
+    return m_output_blocked ? std::span<std::uint8_t>{} : client_buffer;
 }
 
 std::size_t DockWindow::memory_index(std::span<const std::uint8_t> memory) const noexcept {
@@ -410,6 +418,9 @@ void DockWindow::follow_reparent(std::uint32_t window, std::uint32_t parent, std
         xcb_change_window_attributes(c, old_parent, XCB_CW_EVENT_MASK, nothing);
     }
     if (parent == m_root) return;
+    // A dock that shrank the window before keeps that size when it takes it again, unless asked.
+    const std::uint32_t whole[] = {m_size, m_size};
+    xcb_configure_window(c, window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, whole);
     // Unmapping a holder sends nothing to the windows inside it, so its own events are watched;
     // selected before the look, so that no change falls in between.
     const std::uint32_t watch[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY};

@@ -59,9 +59,13 @@ class DockWindow {
 
     /// Where to compose the next frame: a segment shared with the server that it has finished
     /// reading, or client_buffer when frames go by PutImage. Empty while the server still reads
-    /// both segments: that frame is skipped rather than waited for. Valid until the next
-    /// poll_event. Allocates nothing.
+    /// both segments, or while the connection's socket cannot take more without waiting (a
+    /// stopped or grabbed server): that frame is skipped rather than waited for. Valid until the
+    /// next poll_event. Allocates nothing.
     std::span<std::uint8_t> frame_memory(std::span<std::uint8_t> client_buffer) noexcept;
+    /// True when the last frame_memory was refused for a full socket: event_fd turning writable,
+    /// not an event, says when frames can go again.
+    bool output_blocked() const noexcept { return m_output_blocked; }
     /// Which memory frame_memory handed out: 1 or 2 for the shared segments, 0 for anything else
     /// (the client buffer). Each keeps what was last composed into it.
     std::size_t memory_index(std::span<const std::uint8_t> memory) const noexcept;
@@ -91,9 +95,11 @@ class DockWindow {
     /// With read, an empty queue is first refilled from the socket; without, only what earlier
     /// reads (a flush reads too) brought is taken, and no system call is made.
     /// Map, unmap, visibility, configure and reparent events of both windows and of the windows
-    /// that hold them update viewable_windows(); a new holder is watched from then on and looked
-    /// at once (one round trip). Once the queue is empty, a dock that has shown less of the
-    /// picture than its size, the same part for a second, is told once as shown_smaller.
+    /// that hold them update viewable_windows(); a new holder is watched from then on, looked
+    /// at once (one round trip) and asked once for the window's whole size, which goes to the dock
+    /// that redirects its children or resizes the window at once. Once the queue is empty, a dock
+    /// that has shown less of the picture than its size, the same part for a second, is told once
+    /// as shown_smaller, and again after it has shown the picture whole.
     DockEvent poll_event(bool read = true);
 
     /// The connection's socket, readable when the server has sent something: once poll_event
@@ -147,6 +153,7 @@ class DockWindow {
     std::uint32_t m_root = 0;
     Viewability m_viewability{0, 0, 0, 0};
     bool m_main_shaped_away = false;
+    bool m_output_blocked = false;
     std::uint8_t m_root_depth = 0;
     bool m_lsb_first = true;
 };

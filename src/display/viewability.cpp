@@ -130,7 +130,6 @@ bool Viewability::shown_smaller_untold() const noexcept {
 
 std::optional<Extent> Viewability::take_shown_smaller(std::int64_t now_ms) noexcept {
     const std::optional<Extent> now = shown();
-    if (now && now->width >= m_size && now->height >= m_size) m_told.reset();
     if (!shown_smaller_untold()) {
         m_settling.reset();
         return std::nullopt;
@@ -153,6 +152,13 @@ void Viewability::update() noexcept {
     m_viewable_count = 0;
     for (const Notes& n : m_notes)
         if (shows(n)) m_viewable[m_viewable_count++] = n.window;
+    // Forgotten here rather than when asked: a caller that asks only while something smaller
+    // waits to be told would never see the whole picture between two smaller ones.
+    const std::optional<Extent> now = shown();
+    if (now && now->width >= m_size && now->height >= m_size) {
+        m_told.reset();
+        m_settling.reset();
+    }
 }
 
 } // namespace glyphrain

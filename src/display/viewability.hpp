@@ -59,12 +59,12 @@ class Viewability {
     /// its own size and by its parent (a parent's size not yet known does not clip); nothing
     /// while no window is viewable.
     std::optional<Extent> shown() const noexcept;
-    /// True while shown() is smaller than the picture and differs from the last one told.
+    /// True while shown() is smaller than the picture and differs from the last one told. A
+    /// picture shown whole, as any note reveals it, makes the next smaller one count as new.
     bool shown_smaller_untold() const noexcept;
     /// shown() once it has been smaller than the picture, the same and not yet told, for
     /// k_settle_ms: a holder settling its tile passes through smaller sizes for a moment. now_ms
-    /// is any monotonic clock in milliseconds. A window shown whole again makes the next smaller
-    /// one count as new.
+    /// is any monotonic clock in milliseconds.
     std::optional<Extent> take_shown_smaller(std::int64_t now_ms) noexcept;
     static constexpr std::int64_t k_settle_ms = 1000;
 

@@ -537,6 +537,23 @@ TEST(DockWindowEvents, PressesOnTheInputWindowOnly) {
     EXPECT_FALSE(wait_for_event(dock, DockEvent::Kind::button_press));
 }
 
+// A dock taking the window in again after it shrank it (a restarted Notion) is asked for the
+// whole size, which it may then grant.
+TEST(DockWindowEvents, NewHolderIsAskedForTheWholeSize) {
+    XvfbDock f;
+    DockWindow& dock = *f.window;
+    const xcb_window_t holder = f.x.create_window(0, 0, 200, 200, true);
+    f.x.redirect_children(holder);
+    f.x.resize(dock.window(), 64, 64);
+    f.x.reparent(dock.window(), holder, 0, 0);
+    std::optional<xcb_configure_request_event_t> asked;
+    poll_until(dock, [&] { return (asked = f.x.take_configure_request()).has_value(); });
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(asked->window, dock.window());
+    EXPECT_EQ(asked->width, 96);
+    EXPECT_EQ(asked->height, 96);
+}
+
 TEST(DockWindowFailures, KilledServerBreaksPollAndFrame) {
     XvfbDock f;
     DockWindow& dock = *f.window;

@@ -3,6 +3,7 @@
 #include "app/main_loop.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <csignal>
@@ -146,20 +147,22 @@ class FakeClock final : public LoopClock {
     timespec now() noexcept override {
         return {static_cast<time_t>(now_ms / 1000), (now_ms % 1000) * 1'000'000};
     }
-    Wake wait_until(const std::optional<timespec>& deadline, int fd) noexcept override {
+    Wake wait_until(const std::optional<timespec>& deadline, int fd,
+                    bool writable) noexcept override {
         std::optional<long long> until;
         if (deadline) until = deadline->tv_sec * 1000LL + deadline->tv_nsec / 1'000'000;
         if (waits.size() < waits.capacity()) waits.push_back({now_ms, until});
         if (at_next_wait) std::exchange(at_next_wait, nullptr)();
+        if (!until && on_endless_wait) on_endless_wait();
         if (signal_next) {
             signal_next = false;
             return Wake::signal;
         }
-        if (!until && on_endless_wait) on_endless_wait();
-        pollfd connection{fd, POLLIN, 0};
+        pollfd connection{fd, static_cast<short>(POLLIN | (writable ? POLLOUT : 0)), 0};
         const int patience = until ? std::exchange(patience_ms, 0) : 5000; // for one wait only
         if (::poll(&connection, 1, patience) > 0) {
-            if (++m_readable_in_a_row <= 1000) return Wake::readable;
+            if (++m_readable_in_a_row <= 1000)
+                return (connection.revents & ~POLLOUT) != 0 ? Wake::readable : Wake::writable;
             spun = true;
         }
         m_readable_in_a_row = 0;
@@ -254,7 +257,7 @@ constexpr std::uint64_t k_image_bytes = 24 + 96 * 96 * 4;
 struct ReactionCase {
     const char* name;
     bool hidden; // the loop has been in its once-a-second wait for a while
-    enum class Kind { click, close, signal, shown_again } kind;
+    enum class Kind { click, close, signal, shown_again, reload } kind;
 };
 
 void PrintTo(const ReactionCase& c, std::ostream* os) {
@@ -284,11 +287,13 @@ TEST_P(MainLoopReaction, IsAnsweredBeforeTheNextPass) {
       public:
         using ScriptedHooks::ScriptedHooks;
         std::function<void()> answered;
+        bool reloaded = false;
         void on_button(std::uint8_t button) override {
             ScriptedHooks::on_button(button);
             answered();
         }
         void on_signal() override { answered(); }
+        bool take_reloaded() override { return std::exchange(reloaded, false); }
     } hooks([&](ScriptedHooks&, int pass) {
         if (pass == 0 && c.hidden) f.x.set_mapped(f.window->window(), false);
         if (pass == trigger + 1 && c.kind == Kind::shown_again) {
@@ -309,6 +314,13 @@ TEST_P(MainLoopReaction, IsAnsweredBeforeTheNextPass) {
                 case Kind::close:
                     f.close();
                     break;
+                case Kind::reload: {
+                    // Once the server has read the frames, so that the next one is not skipped.
+                    pollfd drained{f.window->event_fd(), POLLOUT, 0};
+                    ::poll(&drained, 1, 1000);
+                    clock.signal_next = true;
+                    break;
+                }
                 case Kind::signal:
                     clock.signal_next = true;
                     break;
@@ -320,9 +332,20 @@ TEST_P(MainLoopReaction, IsAnsweredBeforeTheNextPass) {
         }
         if (pass > trigger + 1) f.close();
     });
+    bool new_colours_shown = false;
     hooks.answered = [&] {
         if (answered_ms < 0) answered_ms = clock.now_ms;
         clock.patience_ms = 0;
+        if (c.kind != Kind::reload) return;
+        // New colours, and the current step shown in them before the clock moves on. (Heads
+        // only: a late Expose of the map may have cleared parts that the next pass redraws.)
+        f.settings.color = {255, 0, 0};
+        hooks.reloaded = true;
+        clock.at_next_wait = [&] {
+            const std::vector<std::uint32_t> seen = f.shown(f.window->window(), f.composed());
+            new_colours_shown =
+                std::ranges::count(seen, 0xb4ffb4u) == 0 && std::ranges::count(seen, 0xff0000u) > 0;
+        };
     };
     EXPECT_EQ(f.run(hooks, clock), 0);
     if (c.kind == Kind::close) answered_ms = clock.now_ms;
@@ -343,6 +366,7 @@ TEST_P(MainLoopReaction, IsAnsweredBeforeTheNextPass) {
     if (c.kind == Kind::click) {
         EXPECT_EQ(hooks.buttons, std::vector<std::uint8_t>{1});
     }
+    EXPECT_EQ(new_colours_shown, c.kind == Kind::reload);
     EXPECT_FALSE(clock.spun);
 }
 
@@ -351,42 +375,74 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ReactionCase{"shownClick", false, ReactionCase::Kind::click},
                       ReactionCase{"shownClose", false, ReactionCase::Kind::close},
                       ReactionCase{"shownSignal", false, ReactionCase::Kind::signal},
+                      ReactionCase{"shownReload", false, ReactionCase::Kind::reload},
                       ReactionCase{"hiddenClose", true, ReactionCase::Kind::close},
                       ReactionCase{"hiddenSignal", true, ReactionCase::Kind::signal},
                       ReactionCase{"hiddenShownAgain", true, ReactionCase::Kind::shown_again}),
     [](const ::testing::TestParamInfo<ReactionCase>& p) { return std::string(p.param.name); });
 
-/// Sends SIGCONT to a process on the way out, so a failing test leaves no stopped server behind.
-struct ContinueOnExit {
-    pid_t pid;
-    ~ContinueOnExit() { ::kill(pid, SIGCONT); }
+/// Sends SIGCONT to a process after ten seconds or on the way out, so that a loop stuck writing to
+/// a stopped server fails the test instead of hanging it, and no stopped server stays behind.
+class ContinueLater {
+  public:
+    explicit ContinueLater(pid_t pid)
+        : m_pid(pid), m_thread([this] {
+              for (int i = 0; i < 1000 && !m_done; ++i)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+              ::kill(m_pid, SIGCONT);
+          }) {}
+    ~ContinueLater() {
+        m_done = true;
+        m_thread.join();
+    }
+
+  private:
+    pid_t m_pid;
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
 };
 
-// A stopped server keeps both shared segments; after a few skipped frames the loop waits for the
-// connection instead of waking every interval, and goes on when the server does.
-TEST(MainLoop, StalledServerIsWaitedForOnTheConnection) {
-    LoopFixture f(256);
-    ASSERT_TRUE(f.window->shares_memory());
+class MainLoopStalled : public ::testing::TestWithParam<std::uint16_t> {};
+
+// A stopped server keeps both shared segments, or leaves the socket full on the PutImage path;
+// after a few skipped frames the loop waits for the connection instead of waking every interval
+// or blocking in a write, answers signals meanwhile, and goes on when the server does.
+TEST_P(MainLoopStalled, ServerIsWaitedForOnTheConnection) {
+    LoopFixture f(GetParam());
+    ASSERT_EQ(f.window->shares_memory(), GetParam() >= 128);
     f.settings.speed = 10;
     f.settings.quiet = true;
     FakeClock clock;
     clock.waits.reserve(4 * k_give_up_pass);
-    ContinueOnExit resume{f.server.pid()};
-    int endless_waits = 0, resumed_pass = -1;
+    ContinueLater resume(f.server.pid());
+    int endless_waits = 0, resumed_pass = -1, signals_in_stall = 0;
     clock.on_endless_wait = [&] {
-        ++endless_waits;
-        ::kill(f.server.pid(), SIGCONT);
+        // The first stalled wait is ended by a signal, the next by the server going on.
+        if (++endless_waits == 1) clock.signal_next = true;
+        if (endless_waits == 2) ::kill(f.server.pid(), SIGCONT);
     };
-    ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
+    class Hooks : public ScriptedHooks {
+      public:
+        using ScriptedHooks::ScriptedHooks;
+        int* signals = nullptr;
+        void on_signal() override { ++*signals; }
+    } hooks([&](ScriptedHooks&, int pass) {
         if (pass == 2) ::kill(f.server.pid(), SIGSTOP);
         if (endless_waits > 0 && resumed_pass < 0) resumed_pass = pass;
         if (resumed_pass >= 0 && pass == resumed_pass + 5) f.close();
     });
+    hooks.signals = &signals_in_stall;
     EXPECT_EQ(f.run(hooks, clock), 0);
-    EXPECT_GE(endless_waits, 1);
-    EXPECT_TRUE(f.window->shares_memory());
+    EXPECT_GE(endless_waits, 2);
+    EXPECT_EQ(signals_in_stall, 1);
+    EXPECT_EQ(f.window->shares_memory(), GetParam() >= 128);
     EXPECT_FALSE(clock.spun);
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, MainLoopStalled, ::testing::Values(96, 256),
+                         [](const ::testing::TestParamInfo<std::uint16_t>& p) {
+                             return p.param < 128 ? "putImage" : "sharedMemory";
+                         });
 
 TEST(MainLoop, DestroyedWindowEndsSilently) {
     LoopFixture f;
@@ -450,6 +506,7 @@ struct ViewCase {
     std::uint64_t windows_drawn;               // PutImages each pass afterwards
     const char* told = "";                     // the line about a smaller dock, if any
     int last_pass = 25; // a line is told only after a second: such rows run longer
+    std::function<void(LoopFixture&)> again = nullptr; // at pass last_pass / 2, if any
 };
 
 void PrintTo(const ViewCase& c, std::ostream* os) {
@@ -476,7 +533,7 @@ std::uint64_t changed_bytes(LoopFixture& f, int first, int last) {
 
 // Each frame of 96 px sends its changes as PutImages to every viewable window, so the bytes
 // written over a run of passes count the windows drawn; a whole frame sent again after an
-// Expose or a new size is the margin.
+// Expose or a new size is the margin, twice as wide for a row that acts again later.
 TEST_P(MainLoopViewable, ImagesGoOnlyToViewableWindows) {
     constexpr int k_first = 5;
     const int last = GetParam().last_pass;
@@ -484,6 +541,7 @@ TEST_P(MainLoopViewable, ImagesGoOnlyToViewableWindows) {
     std::uint64_t before = 0, after = 0;
     ScriptedHooks hooks([&](ScriptedHooks&, int pass) {
         if (pass == 0) GetParam().arrange(f);
+        if (pass == last / 2 && GetParam().again) GetParam().again(f);
         if (pass == k_first) before = bytes_written();
         if (pass == last) {
             after = bytes_written();
@@ -496,7 +554,7 @@ TEST_P(MainLoopViewable, ImagesGoOnlyToViewableWindows) {
               std::string(GetParam().told) + "glyphRain: exiting\n");
     const std::uint64_t changes = GetParam().windows_drawn * changed_bytes(f, k_first, last);
     EXPECT_GE(after - before, changes);
-    EXPECT_LT(after - before, changes + 2 * k_image_bytes);
+    EXPECT_LT(after - before, changes + (GetParam().again ? 4 : 2) * k_image_bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -569,7 +627,18 @@ INSTANTIATE_TEST_SUITE_P(
                  1,
                  "glyphRain: the dock shows 64x64 of the 96x96 window; set its tile or icon size "
                  "to 96\n",
-                 130}),
+                 130},
+        // Shown whole for a moment between two equal smaller views: told each time.
+        ViewCase{"smallerAgainAfterWhole",
+                 [](LoopFixture& f) { f.x.resize(f.window->window(), 64, 64); }, 1,
+                 "glyphRain: the dock shows 64x64 of the 96x96 window; set its tile or icon size "
+                 "to 96\nglyphRain: the dock shows 64x64 of the 96x96 window; set its tile or "
+                 "icon size to 96\n",
+                 260,
+                 [](LoopFixture& f) {
+                     f.x.resize(f.window->window(), 96, 96);
+                     f.x.resize(f.window->window(), 64, 64);
+                 }}),
     [](const ::testing::TestParamInfo<ViewCase>& p) { return std::string(p.param.name); });
 
 struct WholeCase {

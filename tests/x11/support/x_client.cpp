@@ -170,6 +170,19 @@ void XClient::reparent(xcb_window_t window, xcb_window_t parent, std::int16_t x,
     sync();
 }
 
+void XClient::redirect_children(xcb_window_t window) {
+    const std::uint32_t mask[] = {XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT};
+    xcb_change_window_attributes(m_c, window, XCB_CW_EVENT_MASK, mask);
+    sync();
+}
+
+std::optional<xcb_configure_request_event_t> XClient::take_configure_request() {
+    while (XcbPtr<xcb_generic_event_t> event{xcb_poll_for_event(m_c)})
+        if ((event->response_type & 0x7f) == XCB_CONFIGURE_REQUEST)
+            return *reinterpret_cast<const xcb_configure_request_event_t*>(event.get());
+    return std::nullopt;
+}
+
 Geometry XClient::shape_extents(xcb_window_t window) {
     auto reply = await<xcb_shape_query_extents_reply_t>(
         xcb_shape_query_extents(m_c, window).sequence, "ShapeQueryExtents");

@@ -74,6 +74,11 @@ class XClient {
     void resize(xcb_window_t window, std::uint16_t width, std::uint16_t height);
     /// Puts a window into parent at (x, y), as a dock taking it in would.
     void reparent(xcb_window_t window, xcb_window_t parent, std::int16_t x, std::int16_t y);
+    /// Has the moves and resizes of window's children come to this client as ConfigureRequest,
+    /// as a dock that fits windows to its tiles does (SubstructureRedirect).
+    void redirect_children(xcb_window_t window);
+    /// The first ConfigureRequest among the events this client has received, the others dropped.
+    std::optional<xcb_configure_request_event_t> take_configure_request();
     /// Maps or unmaps a window, as a window manager would.
     void set_mapped(xcb_window_t window, bool mapped);
     /// Clears a window to its background and has the server send it Expose, as when a window
