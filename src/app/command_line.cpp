@@ -150,8 +150,8 @@ std::optional<std::uint32_t> dock_slit_from_args(const ArgList& args) noexcept {
     return parse_u32(*(it + 1));
 }
 
-Settings derive_settings(const ArgList& args) {
-    Settings settings = load_config(config_path(config_option(args)));
+Settings derive_settings(const ArgList& args, IgnoredLines* ignored) {
+    Settings settings = load_config(config_path(config_option(args)), ignored);
     apply_command_line(settings, args);
     return settings;
 }

@@ -43,7 +43,8 @@ ArgList session_command(const ArgList& args);
 /// nothing when there is none. Later "--config" options are not looked at.
 std::optional<std::string> config_option(const ArgList& args);
 
-/// load_config of config_path, then apply_command_line: the one way settings are derived.
-Settings derive_settings(const ArgList& args);
+/// load_config of config_path, then apply_command_line: the one way settings are derived. With
+/// ignored, the file's lines that stored nothing are noted there.
+Settings derive_settings(const ArgList& args, IgnoredLines* ignored = nullptr);
 
 } // namespace glyphrain

@@ -3,12 +3,19 @@
 #include "app/run_mode.hpp"
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
 
 #include "app/background.hpp"
 #include "app/click_commands.hpp"
 #include "app/command_line.hpp"
 #include "app/main_loop.hpp"
+#include "config/config_path.hpp"
 #include "config/config_writer.hpp"
 #include "display/dock_window.hpp"
 #include "glyphs/load_glyphs.hpp"
@@ -20,11 +27,42 @@
 namespace glyphrain {
 namespace {
 
+/// Tells the first lines of the configuration file that were ignored, one line each, and how many
+/// more there were, so that a typo does not pass for a fault.
+void tell_ignored(const ArgList& args, const IgnoredLines& ignored) {
+    if (ignored.count == 0) return;
+    const std::string path = config_path(config_option(args)).value_or("");
+    for (const IgnoredLines::Line& line : ignored.first)
+        print_stderr("glyphRain: {}:{}: {}, line ignored\n", path, line.number, line.why);
+    if (ignored.count > ignored.first.size())
+        print_stderr("glyphRain: {}: {} more lines ignored\n", path,
+                     ignored.count - ignored.first.size());
+}
+
+/// The line naming what a reload read but the running program keeps until its next start: a new
+/// size, speed or font ("no font setting" when the file drops one); nothing when they are
+/// unchanged.
+std::optional<std::string> kept_until_restart(const Settings& running, const Settings& fresh) {
+    std::vector<std::string> kept;
+    if (fresh.size != running.size)
+        kept.push_back(fmt::format("size {}x{}", fresh.size, fresh.size));
+    if (fresh.speed != running.speed) kept.push_back(fmt::format("speed {}ms", fresh.speed));
+    if (fresh.font != running.font)
+        kept.push_back(fresh.font ? "font " + *fresh.font : std::string("no font setting"));
+    if (kept.empty()) return std::nullopt;
+    std::string named = kept[0];
+    for (std::size_t i = 1; i < kept.size(); ++i)
+        named += (i + 1 < kept.size() ? ", " : " and ") + kept[i];
+    return fmt::format("glyphRain: the new {} take{} effect at the next start\n", named,
+                       kept.size() == 1 ? "s" : "");
+}
+
 /// The program's reactions to the loop's events: clicks, reloads (SIGHUP or a middle click) and
 /// the reaping of finished click commands.
 class AppHooks final : public LoopHooks {
   public:
-    AppHooks(Settings& settings, const ArgList& args) : m_settings(settings), m_args(args) {}
+    AppHooks(Settings& settings, const ArgList& args)
+        : m_settings(settings), m_args(args), m_running(settings) {}
 
     /// Button 1 and 3 run their click commands; button 2 runs middle_click or, when it is unset,
     /// reloads. Other buttons (the wheel, extra buttons) do nothing.
@@ -52,6 +90,7 @@ class AppHooks final : public LoopHooks {
         serve_signals();
     }
     void on_signal() override { serve_signals(); }
+    bool take_reloaded() override { return std::exchange(m_reloaded, false); }
 
   private:
     void serve_signals() {
@@ -66,22 +105,34 @@ class AppHooks final : public LoopHooks {
 
     /// Writes the configuration file first when it is missing, then replaces the settings whole
     /// with a fresh derivation from the file and the kept arguments, so the command line keeps
-    /// its precedence; reports unless the new settings are quiet.
+    /// its precedence; reports unless the new settings are quiet, naming what waits for the next
+    /// start.
     void reload(std::string_view message) {
         write_default_config_if_missing(config_option(m_args), m_settings);
-        m_settings = derive_settings(m_args);
-        if (!m_settings.quiet) print_stderr("{}\n", message);
+        IgnoredLines ignored;
+        Settings fresh = derive_settings(m_args, &ignored);
+        m_reloaded = true;
+        if (!fresh.quiet) {
+            print_stderr("{}\n", message);
+            if (const auto kept = kept_until_restart(m_running, fresh)) print_stderr("{}", *kept);
+            tell_ignored(m_args, ignored);
+        }
+        m_settings = std::move(fresh);
     }
 
     Settings& m_settings;
     const ArgList& m_args;
+    const Settings m_running; // as at start: size, speed and font stay so for the whole run
     bool m_reloaded_this_pass = false;
+    bool m_reloaded = false; // since the loop last asked
 };
 
 } // namespace
 
 int run_animation(const ArgList& args) {
-    Settings settings = derive_settings(args);
+    IgnoredLines ignored;
+    Settings settings = derive_settings(args, &ignored);
+    if (!settings.quiet) tell_ignored(args, ignored);
     // Taken before anything can change the current directory a relative program name needs.
     const ArgList command = session_command(args);
 

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <limits>
 
+#include <fmt/core.h>
+
 #include "system/file.hpp"
 #include "system/text.hpp"
 
@@ -24,8 +26,35 @@ template <typename T> std::optional<T> parse_unsigned(std::string_view text) noe
     return value;
 }
 
-template <typename T> void store_in_range(T& field, std::optional<T> value, T lo, T hi) noexcept {
-    if (value && *value >= lo && *value <= hi) field = *value;
+/// A value or key as a message shows it: control characters made visible as "?" so that a line
+/// cannot move the terminal's cursor, and long text cut at a character boundary.
+std::string shown(std::string_view text) {
+    constexpr std::size_t k_max_bytes = 40;
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        // Continuation bytes (10xxxxxx) never start a character.
+        if (out.size() >= k_max_bytes && (byte & 0xc0) != 0x80) return out + "...";
+        out += byte < 0x20 || byte == 0x7f ? '?' : text[i];
+    }
+    return out;
+}
+
+/// Why value was not stored for a number key with the range lo to hi, or nothing when it was.
+template <typename T>
+std::optional<std::string> store_in_range(T& field, std::string_view key, std::string_view value,
+                                          T lo, T hi) {
+    const std::optional<T> number = parse_unsigned<T>(value);
+    if (number && *number >= lo && *number <= hi) {
+        field = *number;
+        return std::nullopt;
+    }
+    // Digits that overflow the field are a number too, just far out of range.
+    const std::size_t digits_from = value.starts_with('+') ? 1 : 0;
+    if (value.size() == digits_from ||
+        value.find_first_not_of("0123456789", digits_from) != std::string_view::npos)
+        return fmt::format("{} \"{}\" is not a number", key, shown(value));
+    return fmt::format("{} {} is out of range ({} to {})", key, shown(value), lo, hi);
 }
 
 } // namespace
@@ -67,29 +96,43 @@ std::optional<Rgb> parse_rgb(std::string_view text) {
     return Rgb{channels[0], channels[1], channels[2]};
 }
 
-Settings parse_config(std::string_view content) {
+Settings parse_config(std::string_view content, IgnoredLines* ignored) {
     Settings s;
     if (!is_valid_utf8(content)) return s;
     bool color_set = false, trail_set = false;
     auto store_text = [](std::optional<std::string>& field, std::string_view value) {
         if (!value.empty()) field = std::string(value);
     };
+    auto store_rgb = [](Rgb& field, bool& marker, std::string_view key,
+                        std::string_view value) -> std::optional<std::string> {
+        if (const std::optional<Rgb> rgb = parse_rgb(value)) {
+            field = *rgb;
+            marker = true;
+            return std::nullopt;
+        }
+        return fmt::format("{} \"{}\" is not three numbers 0 to 255 (R, G, B)", key, shown(value));
+    };
+    std::size_t number = 0;
     while (!content.empty()) {
+        ++number;
         std::size_t nl = content.find('\n');
         std::string_view line = trim_white_space(content.substr(0, nl));
         content.remove_prefix(nl == std::string_view::npos ? content.size() : nl + 1);
         if (line.empty() || line.front() == '#') continue;
         std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos) continue;
         std::string_view key = trim_white_space(line.substr(0, eq));
-        std::string_view value = trim_white_space(line.substr(eq + 1));
+        std::string_view value =
+            eq == std::string_view::npos ? "" : trim_white_space(line.substr(eq + 1));
 
-        if (key == "size") {
-            store_in_range(s.size, parse_u64(value), k_min_size, k_max_size);
+        std::optional<std::string> why;
+        if (eq == std::string_view::npos) {
+            why = fmt::format("\"{}\" is not a key = value line", shown(line));
+        } else if (key == "size") {
+            why = store_in_range(s.size, key, value, k_min_size, k_max_size);
         } else if (key == "speed") {
-            store_in_range(s.speed, parse_u64(value), k_min_speed, k_max_speed);
+            why = store_in_range(s.speed, key, value, k_min_speed, k_max_speed);
         } else if (key == "density") {
-            store_in_range(s.density, parse_u32(value), k_min_density, k_max_density);
+            why = store_in_range(s.density, key, value, k_min_density, k_max_density);
         } else if (key == "font") {
             store_text(s.font, value);
         } else if (key == "theme") {
@@ -101,15 +144,22 @@ Settings parse_config(std::string_view content) {
         } else if (key == "right_click") {
             store_text(s.right_click, value);
         } else if (key == "color") {
-            if (auto rgb = parse_rgb(value)) s.color = *rgb, color_set = true;
+            why = store_rgb(s.color, color_set, key, value);
         } else if (key == "trail_color") {
-            if (auto rgb = parse_rgb(value)) s.trail_color = *rgb, trail_set = true;
+            why = store_rgb(s.trail_color, trail_set, key, value);
         } else if (key == "verbose") {
             s.verbose = value == "true";
         } else if (key == "quiet") {
             s.quiet = value == "true";
         } else if (key == "background") {
             s.background = value == "true";
+        } else {
+            why = fmt::format("unknown key \"{}\"", shown(key));
+        }
+        if (why && ignored != nullptr) {
+            if (ignored->first.size() < IgnoredLines::k_lines_kept)
+                ignored->first.push_back({number, std::move(*why)});
+            ++ignored->count;
         }
     }
     // An explicit valid colour anywhere in the file wins over the theme's.
@@ -120,11 +170,11 @@ Settings parse_config(std::string_view content) {
     return s;
 }
 
-Settings load_config(const std::optional<std::string>& path) {
+Settings load_config(const std::optional<std::string>& path, IgnoredLines* ignored) {
     if (!path) return Settings{};
     std::optional<std::string> content = read_regular_file(*path, k_max_config_bytes);
     if (!content) return Settings{};
-    return parse_config(*content);
+    return parse_config(*content, ignored);
 }
 
 } // namespace glyphrain

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace glyphrain {
 
@@ -58,11 +59,25 @@ std::optional<std::uint8_t> parse_u8(std::string_view text) noexcept;
 /// "R, G, B": three comma-separated parts, each trimmed and an 8-bit unsigned number.
 std::optional<Rgb> parse_rgb(std::string_view text);
 
+/// The lines of a file that were read but left nothing stored, so that a typo can be told from a
+/// fault: the first k_lines_kept of them with why, and how many there were in all.
+struct IgnoredLines {
+    static constexpr std::size_t k_lines_kept = 5;
+    struct Line {
+        std::size_t number = 0; // from 1
+        std::string why;        // e.g. unknown key "colour"
+        friend bool operator==(const Line&, const Line&) = default;
+    };
+    std::vector<Line> first;
+    std::size_t count = 0;
+};
+
 /// The defaults overridden by the configuration file at path. Never fails: a missing,
-/// unreadable, non-regular or non-UTF-8 file gives the defaults, bad lines and values are skipped.
-Settings load_config(const std::optional<std::string>& path);
+/// unreadable, non-regular or non-UTF-8 file gives the defaults, bad lines and values are skipped
+/// and, with ignored, noted there.
+Settings load_config(const std::optional<std::string>& path, IgnoredLines* ignored = nullptr);
 
 /// The same rules applied to file content already in memory.
-Settings parse_config(std::string_view content);
+Settings parse_config(std::string_view content, IgnoredLines* ignored = nullptr);
 
 } // namespace glyphrain

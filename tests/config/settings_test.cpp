@@ -71,36 +71,63 @@ Settings with(auto change) {
     return s;
 }
 
+/// n times the kana "a", three bytes each: a value long enough to be cut in a message.
+std::string kana(int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i)
+        text += "\xE3\x81\x82";
+    return text;
+}
+
 struct ConfigCase {
     std::string name;
     std::string content;
     Settings expected;
+    std::optional<std::string> ignored = std::nullopt; // "N: why" lines, then "+K"
 };
 
 class ParseConfigTest : public ::testing::TestWithParam<ConfigCase> {};
 
 TEST_P(ParseConfigTest, GivesExpectedSettings) {
-    EXPECT_TRUE(parse_config(GetParam().content) == GetParam().expected);
+    IgnoredLines ignored;
+    EXPECT_TRUE(parse_config(GetParam().content, &ignored) == GetParam().expected);
+    std::string told;
+    for (const IgnoredLines::Line& line : ignored.first)
+        told += std::to_string(line.number) + ": " + line.why + "\n";
+    if (ignored.count > ignored.first.size())
+        told += "+" + std::to_string(ignored.count - ignored.first.size());
+    if (GetParam().ignored) EXPECT_EQ(told, *GetParam().ignored);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ParseConfigTest,
     ::testing::Values(
         ConfigCase{"empty", "", Settings{}},
-        ConfigCase{"comments", "# size = 128\n   # speed = 20\n\n", Settings{}},
+        ConfigCase{"comments", "# size = 128\n   # speed = 20\n\n", Settings{}, ""},
         ConfigCase{"size_max", "size = 1024", with([](Settings& s) { s.size = 1024; })},
         ConfigCase{"size_out_of_range",
                    "size = 1025\nsize = 95\nsize = 0x80\nsize = 1e3\n"
                    "size = 128 # big\nsize = -100\n",
-                   Settings{}},
+                   Settings{},
+                   "1: size 1025 is out of range (96 to 1024)\n"
+                   "2: size 95 is out of range (96 to 1024)\n3: size \"0x80\" is not a number\n"
+                   "4: size \"1e3\" is not a number\n5: size \"128 # big\" is not a number\n+1"},
         ConfigCase{"size_plus", "size = +200", with([](Settings& s) { s.size = 200; })},
         ConfigCase{"bad_keeps_earlier", "size = 300\nsize = 2000",
                    with([](Settings& s) { s.size = 300; })},
         ConfigCase{"speed_no_spaces", "speed=10\nspeed = 9",
                    with([](Settings& s) { s.speed = 10; })},
-        ConfigCase{"density", "density = 100\ndensity = 0\ndensity = 4294967296",
-                   with([](Settings& s) { s.density = 100; })},
-        ConfigCase{"key_case", "Size = 128\nSIZE=128\n\xEF\xBB\xBFsize = 128", Settings{}},
+        ConfigCase{"density",
+                   "density = 100\ndensity = 0\ndensity = 4294967296\ndensity = " + kana(15),
+                   with([](Settings& s) { s.density = 100; }),
+                   "2: density 0 is out of range (1 to 100)\n"
+                   "3: density 4294967296 is out of range (1 to 100)\n"
+                   "4: density \"" +
+                       kana(14) + "...\" is not a number\n"},
+        ConfigCase{"key_case", "Size = 128\nSIZE=128\n\n\x1b[2J=128\n", Settings{},
+                   "1: unknown key \"Size\"\n2: unknown key \"SIZE\"\n"
+                   "4: unknown key \"?[2J\"\n"},
+        ConfigCase{"byte_order_mark", "\xEF\xBB\xBFsize = 128", Settings{}},
         ConfigCase{"empty_text_keeps", "font = /a.ttf\nfont =\n",
                    with([](Settings& s) { s.font = "/a.ttf"; })},
         ConfigCase{"text_values",
@@ -119,7 +146,9 @@ INSTANTIATE_TEST_SUITE_P(
         ConfigCase{"color_invalid_later", "color = 10,20,30\ncolor = 1,2\ncolor = 256, 0, 0",
                    with([](Settings& s) {
                        s.color = {10, 20, 30};
-                   })},
+                   }),
+                   "2: color \"1,2\" is not three numbers 0 to 255 (R, G, B)\n"
+                   "3: color \"256, 0, 0\" is not three numbers 0 to 255 (R, G, B)\n"},
         ConfigCase{"zenburn", "theme = ZenBurn", with([](Settings& s) {
                        s.theme = "ZenBurn";
                        s.color = k_zenburn_color;
@@ -142,7 +171,9 @@ INSTANTIATE_TEST_SUITE_P(
                        s.density = 50;
                    })},
         ConfigCase{"invalid_utf8_anywhere", "size = 128\nfont = \xFF\n", Settings{}},
-        ConfigCase{"no_equals_and_unknown", "size 128\nwidth = 3\n=\n", Settings{}},
+        ConfigCase{"no_equals_and_unknown", "size 128\nwidth = 3\n=\n", Settings{},
+                   "1: \"size 128\" is not a key = value line\n2: unknown key \"width\"\n"
+                   "3: unknown key \"\"\n"},
         ConfigCase{"unicode_space_trimmed",
                    "\xE3\x80\x80size\xC2\xA0=\xC2\xA0"
                    "128\xE2\x80\xA8",

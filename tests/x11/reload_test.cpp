@@ -164,9 +164,16 @@ TEST(ReloadedSpeed, FrameIntervalStaysAsAtStart) {
     RunningApp app({.config = "density = 100\nspeed = 40\n" + test::k_red_lines});
     ASSERT_TRUE(app.started()) << app.err();
     const int before = app.frame_changes(1000);
-    app.write_config("density = 100\nspeed = 1000\n" + test::k_blue_lines);
+    app.write_config("density = 100\nspeed = 1000\ncolour = 1\n" + test::k_blue_lines);
     app.hangup();
-    ASSERT_TRUE(app.wait_for_count(k_sighup_reloaded, 1, k_wait_ms)) << app.err();
+    ASSERT_TRUE(app.wait_for_count("line ignored\n", 1, k_wait_ms)) << app.err();
+    // The reload says what it could not apply, right after its own line.
+    EXPECT_TRUE(ends_with(app.err(), std::string(k_sighup_reloaded) +
+                                         "glyphRain: the new speed 1000ms takes effect at the "
+                                         "next start\nglyphRain: " +
+                                         app.config_file() +
+                                         ":3: unknown key \"colour\", line ignored\n"))
+        << app.err();
     ASSERT_TRUE(frames_turn(app, test::k_blue_palette, test::k_red_palette, 400));
     const int after = app.frame_changes(1000);
     // 25 frames a second before; 1000 ms frames would show at most two changes.
