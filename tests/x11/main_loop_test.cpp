@@ -3,7 +3,6 @@
 #include "app/main_loop.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <chrono>
 #include <csignal>
@@ -381,32 +380,18 @@ INSTANTIATE_TEST_SUITE_P(
                       ReactionCase{"hiddenShownAgain", true, ReactionCase::Kind::shown_again}),
     [](const ::testing::TestParamInfo<ReactionCase>& p) { return std::string(p.param.name); });
 
-/// Sends SIGCONT to a process after ten seconds or on the way out, so that a loop stuck writing to
-/// a stopped server fails the test instead of hanging it, and no stopped server stays behind.
-class ContinueLater {
-  public:
-    explicit ContinueLater(pid_t pid)
-        : m_pid(pid), m_thread([this] {
-              for (int i = 0; i < 1000 && !m_done; ++i)
-                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
-              ::kill(m_pid, SIGCONT);
-          }) {}
-    ~ContinueLater() {
-        m_done = true;
-        m_thread.join();
-    }
-
-  private:
-    pid_t m_pid;
-    std::atomic<bool> m_done{false};
-    std::thread m_thread;
+/// Sends SIGCONT to a process on the way out, so a failing test leaves no stopped server behind.
+struct ContinueOnExit {
+    pid_t pid;
+    ~ContinueOnExit() { ::kill(pid, SIGCONT); }
 };
 
 class MainLoopStalled : public ::testing::TestWithParam<std::uint16_t> {};
 
 // A stopped server keeps both shared segments, or leaves the socket full on the PutImage path;
 // after a few skipped frames the loop waits for the connection instead of waking every interval
-// or blocking in a write, answers signals meanwhile, and goes on when the server does.
+// or blocking in a write (which hangs the test until its timeout), answers signals meanwhile,
+// and goes on when the server does.
 TEST_P(MainLoopStalled, ServerIsWaitedForOnTheConnection) {
     LoopFixture f(GetParam());
     ASSERT_EQ(f.window->shares_memory(), GetParam() >= 128);
@@ -414,7 +399,7 @@ TEST_P(MainLoopStalled, ServerIsWaitedForOnTheConnection) {
     f.settings.quiet = true;
     FakeClock clock;
     clock.waits.reserve(4 * k_give_up_pass);
-    ContinueLater resume(f.server.pid());
+    ContinueOnExit resume{f.server.pid()};
     int endless_waits = 0, resumed_pass = -1, signals_in_stall = 0;
     clock.on_endless_wait = [&] {
         // The first stalled wait is ended by a signal, the next by the server going on.
