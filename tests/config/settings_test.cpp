@@ -96,7 +96,9 @@ TEST_P(ParseConfigTest, GivesExpectedSettings) {
         told += std::to_string(line.number) + ": " + line.why + "\n";
     if (ignored.count > ignored.first.size())
         told += "+" + std::to_string(ignored.count - ignored.first.size());
-    if (GetParam().ignored) EXPECT_EQ(told, *GetParam().ignored);
+    if (GetParam().ignored) {
+        EXPECT_EQ(told, *GetParam().ignored);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
