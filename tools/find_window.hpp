@@ -8,7 +8,7 @@
 
 #include <xcb/xcb.h>
 
-#include "display/xcb_ptr.hpp"
+#include "display/x11/xcb_ptr.hpp"
 
 namespace tools {
 

@@ -5,7 +5,6 @@
 #include "app/main_loop.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <poll.h>
 
@@ -40,135 +39,131 @@ sigset_t watched_signals() noexcept {
 /// What a wait between frames is for.
 enum class Until {
     deadline, // the next frame
-    viewable, // a window to show, or the deadline
-    event,    // any event, or the deadline
+    viewable, // hidden for a while: a target to show, or one wake-up for a batch of frames
+    event,    // stalled: the display's next event (or its socket taking more), however long
 };
+
+/// The wait after a pass: the next frame, unless nothing has shown for more than hidden_batch
+/// passes or the last k_stalled_frames frames were skipped.
+Until choose_wait(std::uint64_t hidden_passes, std::uint64_t hidden_batch, int skipped) noexcept {
+    if (hidden_passes > hidden_batch) return Until::viewable;
+    if (skipped >= k_stalled_frames) return Until::event;
+    return Until::deadline;
+}
 
 /// One run: the state it works on and what the current pass has done.
 class Loop {
   public:
     Loop(const LoopState& state, LoopHooks& hooks, LoopClock& clock)
         : m_state(state), m_hooks(hooks), m_clock(clock),
-          m_speed(std::max<std::uint64_t>(state.settings.speed, 1)),
-          m_interval(frame_interval(m_speed)),
-          m_hidden_batch(std::max<std::uint64_t>(k_hidden_wake_ms / m_speed, 1)),
-          m_hidden_wait(frame_interval(m_speed * m_hidden_batch)) {
+          m_interval_ms(std::max<std::uint64_t>(state.settings.speed, 1)),
+          m_interval(frame_interval(m_interval_ms)),
+          m_hidden_batch(std::max<std::uint64_t>(k_hidden_wake_ms / m_interval_ms, 1)),
+          m_hidden_wait(frame_interval(m_interval_ms * m_hidden_batch)) {
         state.partial.set_request_cost(k_request_cost_px);
     }
 
     int run() {
         std::uint64_t hidden_passes = 0;
         int skipped = 0;
-        for (;;) {
+        while (!m_ended) {
             const timespec frame_start = m_clock.now();
             // Whatever a flush read in passing since the last wait.
             drain(false);
-            if (m_ended) return 0;
+            if (m_ended) break;
             m_hooks.before_step();
             (void)m_hooks.take_reloaded(); // this pass's frame shows any new look
 
             // The rain keeps falling while nothing is shown, so it goes on where it would have
             // been.
             m_state.rain.step_rain(m_state.settings.density);
-            m_unshown = m_state.window.viewable_windows().empty();
+            m_unshown = m_state.display.viewable_targets().empty();
             hidden_passes = m_unshown ? hidden_passes + 1 : 0;
             if (!m_unshown) skipped = show_frame() ? 0 : skipped + 1;
-            // Nothing drawn: a window that shows again is sent the whole picture.
-            if (m_unshown) m_drawn_count = 0;
 
-            // A long wait ends at its own deadline (none for a stall) or when until is met.
-            struct LongWait {
-                std::optional<timespec> deadline;
-                Until until;
-            };
-            std::optional<LongWait> long_wait;
-            if (hidden_passes > m_hidden_batch) {
-                // Hidden for a while: one wake-up per batch of frames costs next to nothing.
-                long_wait = LongWait{deadline_after(frame_start, m_hidden_wait), Until::viewable};
-            } else if (skipped >= k_stalled_frames) {
-                // The server has stopped reading its segments; its completion, or any event,
-                // says when it works again.
-                long_wait = LongWait{std::nullopt, Until::event};
-            }
             const timespec deadline = deadline_after(frame_start, m_interval);
-            if (!long_wait) {
-                wait_between(deadline, Until::deadline);
-                if (m_ended) return 0;
+            const Until until = choose_wait(hidden_passes, m_hidden_batch, skipped);
+            if (until == Until::deadline) {
+                wait_answering(deadline, until);
                 continue;
             }
-            wait_between(long_wait->deadline, long_wait->until);
-            if (m_ended) return 0;
-            const std::uint64_t due = intervals_between(frame_start, m_clock.now(), m_speed);
-            if (due == 0) wait_between(deadline, Until::deadline);
-            if (m_ended) return 0;
-            // The next pass makes the last of them.
-            for (std::uint64_t i = 1; i < due; ++i)
-                m_state.rain.step_rain(m_state.settings.density);
+            wait_answering(until == Until::viewable
+                               ? std::optional(deadline_after(frame_start, m_hidden_wait))
+                               : std::nullopt,
+                           until);
+            catch_up(frame_start, deadline);
         }
+        return 0;
     }
 
   private:
-    /// Composes the rain's current step and sends it to every viewable window. False when the
-    /// server still reads both shared segments: that frame is skipped rather than waited for.
-    /// Only what changed since the last frame is sent, the same to every window: after an X
-    /// error that gave shared memory up, or for a window that was not sent the last frame, the
-    /// whole picture goes again.
+    /// Composes the rain's current step and sends it to every viewable target. False when the
+    /// display cannot take a frame now: that frame is skipped rather than waited for. Only what
+    /// changed since the last frame is sent, the same to every target; the display's events say
+    /// when a target needs the whole picture.
     bool show_frame() {
-        DockWindow& window = m_state.window;
-        PartialCompositor& partial = m_state.partial;
-        if (m_shared && !window.shares_memory()) partial.mark_all_changed();
-        m_shared = window.shares_memory();
-        const std::span<const std::uint32_t> targets = window.viewable_windows();
-        if (!std::ranges::equal(targets, std::span(m_drawn.data(), m_drawn_count))) {
-            partial.mark_window_changed();
-            m_drawn_count = std::min(targets.size(), m_drawn.size());
-            std::copy_n(targets.begin(), m_drawn_count, m_drawn.begin());
-        }
-        const std::span<std::uint8_t> memory = window.frame_memory(m_state.frame.bytes());
+        Display& display = m_state.display;
+        const std::span<std::uint8_t> memory = display.frame_memory(m_state.frame.bytes());
         if (memory.empty()) return false;
-        // A frame composed is taken for what the windows show, so it is always sent.
+        // A frame composed is taken for what the targets show, so it is always sent.
         FrameBuffer target(m_state.frame.width(), m_state.frame.height(), memory);
         const std::span<const PixelRect> changed =
-            partial.compose_changed(target, window.memory_index(memory), m_state.rain,
-                                    m_state.settings, window.lsb_first());
-        for (std::uint32_t id : targets)
-            window.send_frame(id, memory, changed);
-        window.flush();
+            m_state.partial.compose_changed(target, display.memory_index(memory), m_state.rain,
+                                            m_state.settings, display.lsb_first());
+        for (std::uint32_t id : display.viewable_targets())
+            display.send_frame(id, memory, changed);
+        display.flush();
         return true;
+    }
+
+    /// After a long wait, the steps that fell due since frame_start, so that the rain is where it
+    /// would have been; the next pass makes the last of them. When none fell due yet, the rest of
+    /// the frame's interval is waited out first.
+    void catch_up(const timespec& frame_start, const timespec& deadline) {
+        if (m_ended) return;
+        const std::uint64_t due = intervals_between(frame_start, m_clock.now(), m_interval_ms);
+        if (due == 0) wait_answering(deadline, Until::deadline);
+        for (std::uint64_t i = 1; i < due; ++i)
+            m_state.rain.step_rain(m_state.settings.density);
     }
 
     /// Handles the events already read, reading the connection first when read is set (once: a
     /// second read would find the socket empty). Returns how many came; a close request or a
     /// destroyed window ends the run.
     int drain(bool read) {
+        using Kind = DisplayEvent::Kind;
+        Display& display = m_state.display;
         int count = 0;
-        for (DockEvent event = m_state.window.poll_event(read); event.kind != DockEvent::Kind::none;
-             event = m_state.window.poll_event(false)) {
+        for (DisplayEvent event = display.poll_event(read); event.kind != Kind::none;
+             event = display.poll_event(false)) {
             ++count;
             switch (event.kind) {
-            case DockEvent::Kind::button_press:
+            case Kind::button_press:
                 m_hooks.on_button(event.button);
                 break;
-            case DockEvent::Kind::close_request:
+            case Kind::close_request:
                 if (!m_state.settings.quiet) print_stderr("glyphRain: exiting\n");
                 m_ended = true;
                 return count;
-            case DockEvent::Kind::destroyed:
+            case Kind::destroyed:
                 m_ended = true;
                 return count;
-            case DockEvent::Kind::exposed:
+            case Kind::exposed:
                 m_state.partial.mark_window_changed();
                 break;
-            case DockEvent::Kind::shown_smaller:
+            case Kind::memory_lost:
+                m_state.partial.mark_all_changed();
+                break;
+            case Kind::shown_smaller:
                 m_state.partial.mark_window_changed();
                 if (!m_state.settings.quiet)
                     print_stderr("glyphRain: the dock shows {}x{} of the {}x{} window; set its "
                                  "tile or icon size to {}\n",
-                                 event.shown.width, event.shown.height, m_state.window.size(),
-                                 m_state.window.size(), m_state.window.size());
+                                 event.shown.width, event.shown.height, display.size(),
+                                 display.size(), display.size());
                 break;
-            case DockEvent::Kind::none:
-            case DockEvent::Kind::other:
+            case Kind::none:
+            case Kind::other:
                 break;
             }
         }
@@ -176,29 +171,31 @@ class Loop {
     }
 
     /// Waits until the deadline (for ever without one) or what until asks for, answering every
-    /// event and signal as it comes. A window that turns viewable while the pass's frame went
-    /// nowhere gets that frame at once, rather than the next one an interval later.
-    void wait_between(const std::optional<timespec>& deadline, Until until) {
+    /// event and signal as it comes, and shows the current step again where a reaction calls for
+    /// it: a target that turns viewable while the pass's frame went nowhere gets that frame at
+    /// once, and a reload's new look shows at once, rather than an interval later.
+    void wait_answering(const std::optional<timespec>& deadline, Until until) {
+        Display& display = m_state.display;
         for (bool read = false;;) {
             // Events a flush read in passing would not make the socket readable again, so they
             // are taken before every wait.
             const int events = drain(read);
             if (m_ended || (until == Until::event && events > 0)) return;
-            const bool viewable = !m_state.window.viewable_windows().empty();
+            const bool viewable = !display.viewable_targets().empty();
             if (until == Until::viewable && viewable) return;
             if (until == Until::deadline && m_unshown && viewable) {
                 show_frame();
                 m_unshown = false;
             }
-            // A reload's new colours show at once, not an interval later; the rain makes no step.
+            // The rain makes no step for a reload's new look.
             if (m_hooks.take_reloaded() && viewable && !m_unshown) show_frame();
             // Partial data or a reply yields no event, but the read has emptied the socket, so
             // the next wait sleeps again.
             read = false;
             // A full socket is waited on too when it stalled the frames: no event tells that the
-            // server reads again.
-            const bool writable = until == Until::event && m_state.window.output_blocked();
-            switch (m_clock.wait_until(deadline, m_state.window.event_fd(), writable)) {
+            // display reads again.
+            const bool writable = until == Until::event && display.output_blocked();
+            switch (m_clock.wait_until(deadline, display.event_fd(), writable)) {
             case Wake::deadline:
             case Wake::writable:
                 return;
@@ -215,15 +212,12 @@ class Loop {
     const LoopState& m_state;
     LoopHooks& m_hooks;
     LoopClock& m_clock;
-    const std::uint64_t m_speed;
+    const std::uint64_t m_interval_ms;
     const timespec m_interval;
     const std::uint64_t m_hidden_batch;
     const timespec m_hidden_wait;
-    bool m_unshown = false;                 // no window was viewable for the current step's frame
-    bool m_ended = false;                   // a close request or a destroyed window
-    bool m_shared = false;                  // the last frame went through shared memory
-    std::array<std::uint32_t, 2> m_drawn{}; // the windows the last frame went to
-    std::size_t m_drawn_count = 0;
+    bool m_unshown = false; // no target was viewable for the current step's frame
+    bool m_ended = false;   // a close request or a destroyed window
 };
 
 } // namespace

@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "config/settings.hpp"
-#include "display/dock_window.hpp"
+#include "display/display.hpp"
 #include "glyphs/glyph_atlas.hpp"
 #include "rain/compositor.hpp"
 #include "rain/partial_compositor.hpp"
@@ -39,14 +39,14 @@ struct LoopState {
     Settings& settings; // may be replaced whole by a hook; read afresh at every use
     RainState& rain;
     const GlyphAtlas& atlas;
-    FrameBuffer& frame; // the client buffer, frames by PutImage
-    DockWindow& window;
+    FrameBuffer& frame; // the client buffer, for displays that take frames from the client
+    Display& display;
     // Made for rain and atlas with k_frame_buffers buffers: the client buffer is number 0 and the
-    // shared segments follow it (DockWindow::memory_index).
+    // display's own buffers follow it (Display::memory_index).
     PartialCompositor& partial;
 };
 
-/// Buffers the loop composes into by turns: the client buffer and two shared segments.
+/// Buffers the loop composes into by turns: the client buffer and two of the display's own.
 inline constexpr std::size_t k_frame_buffers = 3;
 
 /// What one more request costs the client and the server together, in pixels sent: neighbouring

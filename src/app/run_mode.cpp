@@ -3,6 +3,7 @@
 #include "app/run_mode.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,7 @@
 #include "app/main_loop.hpp"
 #include "config/config_path.hpp"
 #include "config/config_writer.hpp"
-#include "display/dock_window.hpp"
+#include "display/open_display.hpp"
 #include "glyphs/load_glyphs.hpp"
 #include "rain/compositor.hpp"
 #include "rain/rain_state.hpp"
@@ -143,8 +144,8 @@ int run_animation(const ArgList& args) {
     RainState rain(glyphs.cols, glyphs.rows, k_glyph_count, seed_from_clock());
 
     // size is at most 1024, so it fits the window's 16-bit geometry.
-    DockWindow window(static_cast<std::uint16_t>(settings.size), dock_slit_from_args(args),
-                      command);
+    const std::unique_ptr<Display> display =
+        open_display(static_cast<std::uint16_t>(settings.size), dock_slit_from_args(args), command);
     if (!settings.quiet)
         print_stderr("glyphRain: running ({}x{}, speed {}ms, density {}%)\n", settings.size,
                      settings.size, settings.speed, settings.density);
@@ -156,7 +157,7 @@ int run_animation(const ArgList& args) {
     FrameBuffer frame(settings.size, settings.size);
     AppHooks hooks(settings, args);
     PartialCompositor partial(glyphs.atlas, glyphs.cols, glyphs.rows, k_frame_buffers);
-    return run_main_loop({settings, rain, glyphs.atlas, frame, window, partial}, hooks);
+    return run_main_loop({settings, rain, glyphs.atlas, frame, *display, partial}, hooks);
 }
 
 } // namespace glyphrain

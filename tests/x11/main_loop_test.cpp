@@ -128,7 +128,8 @@ TEST(MainLoop, SettingsReplacedByAHookAreReadAtTheNextUse) {
 /// A clock that stands still until a pass is made to take time. A wait returns a signal when one
 /// is scripted, else the loop's connection when it is readable (looked at for up to patience_ms
 /// real milliseconds in the one wait where a test awaits an event), else jumps to its deadline.
-/// Every wait is recorded in milliseconds.
+/// A wait without a deadline that nothing ends within ten seconds fails the test: the real clock
+/// would wait for ever. Every wait is recorded in milliseconds.
 class FakeClock final : public LoopClock {
   public:
     struct Wait {
@@ -158,12 +159,14 @@ class FakeClock final : public LoopClock {
             return Wake::signal;
         }
         pollfd connection{fd, static_cast<short>(POLLIN | (writable ? POLLOUT : 0)), 0};
-        const int patience = until ? std::exchange(patience_ms, 0) : 5000; // for one wait only
-        if (::poll(&connection, 1, patience) > 0) {
+        const int patience = until ? std::exchange(patience_ms, 0) : 10'000; // for one wait only
+        const int ready = ::poll(&connection, 1, patience);
+        if (ready > 0) {
             if (++m_readable_in_a_row <= 1000)
                 return (connection.revents & ~POLLOUT) != 0 ? Wake::readable : Wake::writable;
             spun = true;
         }
+        if (ready == 0 && !until) ADD_FAILURE() << "a wait without a deadline that nothing ended";
         m_readable_in_a_row = 0;
         now_ms = std::max(now_ms, until.value_or(now_ms + 1000));
         return Wake::deadline;
@@ -400,11 +403,15 @@ TEST_P(MainLoopStalled, ServerIsWaitedForOnTheConnection) {
     FakeClock clock;
     clock.waits.reserve(4 * k_give_up_pass);
     ContinueOnExit resume{f.server.pid()};
+    const long long start_ms = clock.now_ms;
     int endless_waits = 0, resumed_pass = -1, signals_in_stall = 0;
     clock.on_endless_wait = [&] {
-        // The first stalled wait is ended by a signal, the next by the server going on.
+        // The first stalled wait is ended by a signal, the next by the server going on a second
+        // later.
         if (++endless_waits == 1) clock.signal_next = true;
-        if (endless_waits == 2) ::kill(f.server.pid(), SIGCONT);
+        if (endless_waits != 2) return;
+        clock.now_ms += 1000;
+        ::kill(f.server.pid(), SIGCONT);
     };
     class Hooks : public ScriptedHooks {
       public:
@@ -422,6 +429,11 @@ TEST_P(MainLoopStalled, ServerIsWaitedForOnTheConnection) {
     EXPECT_EQ(signals_in_stall, 1);
     EXPECT_EQ(f.window->shares_memory(), GetParam() >= 128);
     EXPECT_FALSE(clock.spun);
+    // The steps that fell due during the stall were made: one per interval, the last pass's too.
+    RainState reference{8, 8, k_glyph_count, 42};
+    for (long long i = 0; i <= (clock.now_ms - start_ms) / 10; ++i)
+        reference.step_rain(f.settings.density);
+    EXPECT_EQ(f.rain.grid(), reference.grid());
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, MainLoopStalled, ::testing::Values(96, 256),

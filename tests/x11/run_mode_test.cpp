@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "display/shm_frames.hpp"
+#include "display/x11/shm_frames.hpp"
 #include "support/core_length_proxy.hpp"
 #include "support/proc_probe.hpp"
 #include "support/process_runner.hpp"

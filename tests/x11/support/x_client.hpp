@@ -11,7 +11,7 @@
 
 #include <xcb/xcb.h>
 
-#include "display/xcb_ptr.hpp"
+#include "display/x11/xcb_ptr.hpp"
 
 namespace glyphrain::test {
 

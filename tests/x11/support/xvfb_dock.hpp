@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "display/dock_window.hpp"
+#include "display/x11/dock_window.hpp"
 #include "support/core_length_proxy.hpp"
 #include "support/x_client.hpp"
 #include "support/xvfb.hpp"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Shared frame memory over libxcb-shm: a sealed memfd passed by descriptor where the server
 // speaks MIT-SHM 1.2, else a SysV segment marked for removal before the server is told its id.
-#include "display/shm_frames.hpp"
+#include "display/x11/shm_frames.hpp"
 
 #include <fcntl.h>
 #include <optional>
@@ -14,7 +14,7 @@
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
-#include "display/xcb_ptr.hpp"
+#include "display/x11/xcb_ptr.hpp"
 #include "system/unique_fd.hpp"
 
 namespace glyphrain {

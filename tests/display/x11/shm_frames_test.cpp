@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Shared frame memory without a server: which segment may be written, and SysV segments that
 // cannot outlive the program.
-#include "display/shm_frames.hpp"
+#include "display/x11/shm_frames.hpp"
 
 #include <ostream>
 #include <sstream>

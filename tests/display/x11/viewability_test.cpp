@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The viewability notes, fed event by event as window managers and other clients send them.
-#include "display/viewability.hpp"
+#include "display/x11/viewability.hpp"
 
 #include <functional>
 #include <optional>

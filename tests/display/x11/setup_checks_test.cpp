@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The set-up checks without a server: the pixel format and visual rules and the connection
 // error texts.
-#include "display/setup_checks.hpp"
+#include "display/x11/setup_checks.hpp"
 
 #include <ostream>
 #include <vector>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The checks of the connection set-up over libxcb's set-up data: they send no request.
-#include "display/setup_checks.hpp"
+#include "display/x11/setup_checks.hpp"
 
 #include <iterator>
 #include <vector>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The viewability notes and what follows from them: the windows to draw into, whether a dock
 // holds the icon window, and how much of the picture the shown window shows.
-#include "display/viewability.hpp"
+#include "display/x11/viewability.hpp"
 
 #include <algorithm>
 

@@ -9,14 +9,9 @@
 #include <optional>
 #include <span>
 
-namespace glyphrain {
+#include "display/geometry.hpp"
 
-/// Width and height in pixels.
-struct Extent {
-    std::uint16_t width = 0;
-    std::uint16_t height = 0;
-    friend bool operator==(const Extent&, const Extent&) = default;
-};
+namespace glyphrain {
 
 /// Notes per window: mapped, fully covered, its parent (whether that is mapped and its size) and
 /// its own place and size in it. A window shows when it is mapped, not fully covered and its

@@ -1,26 +1,27 @@
 // SPDX-License-Identifier: MIT
-// Dock window set-up over libxcb in one fixed order, sending frames (PutImage in bands that fit the
-// server, or shared memory), the event poll and the viewability it feeds. Every request but
+// Dock window set-up over libxcb in one fixed order, and the event poll. Every request but
 // InternAtom and the look at a new holder goes out unchecked, so its errors surface as ignored
 // events.
-#include "display/dock_window.hpp"
+#include "display/x11/dock_window.hpp"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <stdexcept>
 #include <unistd.h>
+#include <utility>
 
 #include <fmt/core.h>
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include "display/geometry.hpp"
-#include "display/setup_checks.hpp"
-#include "display/shm_frames.hpp"
-#include "display/xcb_ptr.hpp"
+#include "display/x11/holder_watch.hpp"
+#include "display/x11/put_image_frames.hpp"
+#include "display/x11/setup_checks.hpp"
+#include "display/x11/shm_frames.hpp"
+#include "display/x11/xcb_ptr.hpp"
 #include "system/error.hpp"
 
 namespace glyphrain {
@@ -48,25 +49,7 @@ void change_property_32(xcb_connection_t* c, xcb_window_t window, xcb_atom_t pro
                         static_cast<std::uint32_t>(words.size()), words.data());
 }
 
-/// Rows of row_bytes each that one PutImage may carry beside its 24-byte header; at least one.
-std::uint32_t rows_that_fit(std::size_t max_request_bytes, std::size_t row_bytes) noexcept {
-    constexpr std::size_t k_header_bytes = 24;
-    const std::size_t room =
-        max_request_bytes > k_header_bytes ? max_request_bytes - k_header_bytes : 0;
-    return static_cast<std::uint32_t>(std::clamp<std::size_t>(room / row_bytes, 1, 0xffff));
-}
-
 } // namespace
-
-std::uint16_t put_image_band_rows(std::size_t max_request_bytes, std::uint16_t size) noexcept {
-    constexpr std::size_t k_header_bytes = 24;
-    const std::size_t row_bytes = std::size_t{size} * 4;
-    const std::size_t room =
-        max_request_bytes > k_header_bytes ? max_request_bytes - k_header_bytes : 0;
-    const std::size_t rows = room / row_bytes;
-    if (rows >= size) return size;
-    return static_cast<std::uint16_t>(rows > 0 ? rows : 1);
-}
 
 void DockWindow::ConnectionDeleter::operator()(xcb_connection_t* c) const noexcept {
     xcb_disconnect(c);
@@ -98,7 +81,6 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
         throw SystemError(fmt::format("Cannot open display {}: {}", display,
                                       describe_connection_error(XCB_CONN_CLOSED_INVALID_SCREEN)));
     m_root_depth = screen->root_depth;
-    m_root = screen->root;
     m_lsb_first = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
 
     // Nothing may exist on the server yet when the pixel format is refused.
@@ -125,7 +107,7 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
     // Clicks arrive whichever of the two windows is shown.
     m_input_window = create_input_window(m_window);
     m_icon_input_window = create_input_window(m_icon_window);
-    m_viewability = Viewability(m_window, m_icon_window, m_root, size);
+    m_watch = std::make_unique<HolderWatch>(c, m_window, m_icon_window, screen->root, size);
     // Asked now, answered by the first atom's round trip: needed once a dock takes the icon.
     xcb_prefetch_extension_data(c, &xcb_shape_id);
 
@@ -150,10 +132,7 @@ DockWindow::DockWindow(std::uint16_t size, std::optional<std::uint32_t> slit,
     // Every request must fit the server's limit: without BIG-REQUESTS that is 262,140 bytes, less
     // than one frame from 256 px up. Asking enables the extension where the server has it.
     const std::size_t max_request_bytes = std::size_t{xcb_get_maximum_request_length(c)} * 4;
-    m_band_rows = put_image_band_rows(max_request_bytes, size);
-    m_max_request_bytes = max_request_bytes;
-    // Untouched, it takes no resident memory while frames go through shared memory.
-    m_scratch = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t{size} * size * 4);
+    m_put_image = std::make_unique<PutImageFrames>(c, size, max_request_bytes);
 
     // The command line and host let Window Maker dock it and start it with the session without
     // asking; each argument ends with a NUL byte. A command too long for one request is left out
@@ -275,34 +254,10 @@ void DockWindow::send_frame(std::uint32_t window, std::span<const std::uint8_t> 
     // The image always covers the whole window; another length is a mistake of the caller.
     const std::size_t expected = std::size_t{m_size} * m_size * 4;
     if (pixels.size() != expected) throw std::invalid_argument("frame buffer has the wrong size");
-    if (shares_memory() && m_shm->owns(pixels)) {
+    if (shares_memory() && m_shm->owns(pixels))
         m_shm->put(window, m_gc, m_size, m_root_depth, pixels, rects);
-        return;
-    }
-    // From 256 px up the frame exceeds the 16-bit length; with BIG-REQUESTS libxcb sends it as one
-    // request with the extended length, without it goes in bands of whole rows that fit.
-    const std::size_t row_bytes = std::size_t{m_size} * 4;
-    for (const PixelRect& rect : rects) {
-        const std::size_t rect_row_bytes = std::size_t{rect.width} * 4;
-        const std::uint32_t band =
-            rect.width == m_size ? m_band_rows : rows_that_fit(m_max_request_bytes, rect_row_bytes);
-        for (std::uint32_t y = rect.y; y < rect.y + rect.height; y += band) {
-            const auto rows = static_cast<std::uint16_t>(std::min(band, rect.y + rect.height - y));
-            const std::uint8_t* data = pixels.data() + y * row_bytes + std::size_t{rect.x} * 4;
-            if (rect.width != m_size) {
-                // libxcb has copied or written the data by the time xcb_put_image returns, so one
-                // scratch area serves every band.
-                for (std::uint16_t j = 0; j < rows; ++j)
-                    std::memcpy(m_scratch.get() + j * rect_row_bytes, data + j * row_bytes,
-                                rect_row_bytes);
-                data = m_scratch.get();
-            }
-            xcb_put_image(m_connection.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, window, m_gc,
-                          static_cast<std::uint16_t>(rect.width), rows,
-                          static_cast<std::int16_t>(rect.x), static_cast<std::int16_t>(y), 0,
-                          m_root_depth, static_cast<std::uint32_t>(rows * rect_row_bytes), data);
-        }
-    }
+    else
+        m_put_image->put(window, m_gc, m_root_depth, pixels, rects);
 }
 
 void DockWindow::flush() {
@@ -315,147 +270,66 @@ int DockWindow::event_fd() const noexcept {
     return xcb_get_file_descriptor(m_connection.get());
 }
 
-DockEvent DockWindow::poll_event(bool read) {
+std::span<const std::uint32_t> DockWindow::viewable_targets() const noexcept {
+    return m_watch->viewability().viewable();
+}
+
+DisplayEvent DockWindow::poll_event(bool read) {
     xcb_connection_t* c = m_connection.get();
     XcbPtr<xcb_generic_event_t> event(read ? xcb_poll_for_event(c) : xcb_poll_for_queued_event(c));
     // No event is either an empty queue or a dead connection; only the latter is an error.
     if (!event) {
         if (xcb_connection_has_error(c)) throw_connection_error("Lost connection to the X server");
         // The clock is read only while a smaller view waits to be told.
-        if (m_viewability.shown_smaller_untold()) {
+        Viewability& viewability = m_watch->viewability();
+        if (viewability.shown_smaller_untold()) {
             const auto now = std::chrono::steady_clock::now().time_since_epoch();
             const auto now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(now);
-            if (const std::optional<Extent> shown =
-                    m_viewability.take_shown_smaller(now_ms.count()))
-                return {DockEvent::Kind::shown_smaller, 0, *shown};
+            if (const std::optional<Extent> shown = viewability.take_shown_smaller(now_ms.count()))
+                return {DisplayEvent::Kind::shown_smaller, 0, *shown};
         }
         return {};
     }
-    // Completions free a shared segment; an error on that path turns it off.
-    if (m_shm && m_shm->take_event(*event)) return {DockEvent::Kind::other, 0};
+    // Completions free a shared segment; an error on that path turns it off, and what the segments
+    // held no longer counts.
+    if (m_shm && m_shm->take_event(*event)) {
+        if (!m_shm->failed() || std::exchange(m_shm_lost_told, true))
+            return {DisplayEvent::Kind::other, 0};
+        return {DisplayEvent::Kind::memory_lost, 0};
+    }
     // The top bit only says that another client sent the event.
     switch (event->response_type & 0x7f) {
     case XCB_EXPOSE: {
         // Frames send only what changed, so a lost part would stay lost without a whole one.
         const auto* exposed = reinterpret_cast<const xcb_expose_event_t*>(event.get());
         if (exposed->window == m_window || exposed->window == m_icon_window)
-            return {DockEvent::Kind::exposed, 0};
+            return {DisplayEvent::Kind::exposed, 0};
         break;
     }
     case XCB_BUTTON_PRESS: {
         const auto* press = reinterpret_cast<const xcb_button_press_event_t*>(event.get());
         if (press->event != m_input_window && press->event != m_icon_input_window) break;
-        return {DockEvent::Kind::button_press, press->detail};
+        return {DisplayEvent::Kind::button_press, press->detail};
     }
     case XCB_CLIENT_MESSAGE: {
         const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event.get());
         if (message->data.data32[0] == m_delete_window_atom)
-            return {DockEvent::Kind::close_request, 0};
+            return {DisplayEvent::Kind::close_request, 0};
         break;
     }
     case XCB_DESTROY_NOTIFY: {
         // Holders are watched too; only the end of one of the two windows ends the run.
         const auto* gone = reinterpret_cast<const xcb_destroy_notify_event_t*>(event.get());
         if (gone->window == m_window || gone->window == m_icon_window)
-            return {DockEvent::Kind::destroyed, 0};
+            return {DisplayEvent::Kind::destroyed, 0};
         break;
     }
     default:
-        if (note_event(event.get(), event->response_type)) {
-            hide_main_window_while_docked();
-            // A new size or holder may show more or less of the picture: drawn whole again.
-            const std::uint8_t type = event->response_type & 0x7f;
-            if (type == XCB_CONFIGURE_NOTIFY || type == XCB_REPARENT_NOTIFY)
-                return {DockEvent::Kind::exposed, 0};
-        }
+        if (m_watch->note(*event) == HolderWatch::Change::new_view)
+            return {DisplayEvent::Kind::exposed, 0};
         break;
     }
-    return {DockEvent::Kind::other, 0};
-}
-
-bool DockWindow::note_event(const void* event, std::uint8_t type) {
-    switch (type & 0x7f) {
-    case XCB_MAP_NOTIFY:
-        m_viewability.note_mapped(static_cast<const xcb_map_notify_event_t*>(event)->window, true);
-        return true;
-    case XCB_UNMAP_NOTIFY:
-        m_viewability.note_mapped(static_cast<const xcb_unmap_notify_event_t*>(event)->window,
-                                  false);
-        return true;
-    case XCB_VISIBILITY_NOTIFY: {
-        const auto* seen = static_cast<const xcb_visibility_notify_event_t*>(event);
-        m_viewability.note_fully_obscured(seen->window,
-                                          seen->state == XCB_VISIBILITY_FULLY_OBSCURED);
-        return true;
-    }
-    case XCB_CONFIGURE_NOTIFY: {
-        // A window manager's synthetic one gives root coordinates; the server's own follows.
-        if ((type & 0x80) != 0) return false;
-        const auto* moved = static_cast<const xcb_configure_notify_event_t*>(event);
-        m_viewability.note_configured(moved->window, moved->x, moved->y,
-                                      {moved->width, moved->height}, moved->border_width);
-        return true;
-    }
-    case XCB_REPARENT_NOTIFY: {
-        const auto* taken = static_cast<const xcb_reparent_notify_event_t*>(event);
-        if (taken->window != m_window && taken->window != m_icon_window) return false;
-        follow_reparent(taken->window, taken->parent, taken->x, taken->y);
-        return true;
-    }
-    default:
-        return false;
-    }
-}
-
-void DockWindow::follow_reparent(std::uint32_t window, std::uint32_t parent, std::int16_t x,
-                                 std::int16_t y) {
-    xcb_connection_t* c = m_connection.get();
-    const std::uint32_t old_parent = m_viewability.parent_of(window);
-    m_viewability.note_reparented(window, parent, x, y);
-    const std::uint32_t other = window == m_window ? m_icon_window : m_window;
-    if (old_parent != 0 && old_parent != parent && m_viewability.parent_of(other) != old_parent) {
-        const std::uint32_t nothing[] = {XCB_EVENT_MASK_NO_EVENT};
-        xcb_change_window_attributes(c, old_parent, XCB_CW_EVENT_MASK, nothing);
-    }
-    if (parent == m_root) return;
-    // A dock that shrank the window before keeps that size when it takes it again, unless asked.
-    const std::uint32_t whole[] = {m_size, m_size};
-    xcb_configure_window(c, window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, whole);
-    // Unmapping a holder sends nothing to the windows inside it, so its own events are watched;
-    // selected before the look, so that no change falls in between.
-    const std::uint32_t watch[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY};
-    xcb_change_window_attributes(c, parent, XCB_CW_EVENT_MASK, watch);
-    const xcb_get_window_attributes_cookie_t state_cookie = xcb_get_window_attributes(c, parent);
-    const xcb_get_geometry_cookie_t size_cookie = xcb_get_geometry(c, parent);
-    XcbPtr<xcb_get_window_attributes_reply_t> state(
-        xcb_get_window_attributes_reply(c, state_cookie, nullptr));
-    XcbPtr<xcb_get_geometry_reply_t> size(xcb_get_geometry_reply(c, size_cookie, nullptr));
-    // A holder already gone is followed by another reparent or the end of the window.
-    if (!state || !size) return;
-    const Viewability::MapState map_state =
-        state->map_state == XCB_MAP_STATE_VIEWABLE     ? Viewability::MapState::viewable
-        : state->map_state == XCB_MAP_STATE_UNVIEWABLE ? Viewability::MapState::unviewable
-                                                       : Viewability::MapState::unmapped;
-    m_viewability.note_parent(parent, map_state, {size->width, size->height});
-}
-
-void DockWindow::hide_main_window_while_docked() {
-    const bool docked = m_viewability.icon_docked();
-    if (docked == m_main_shaped_away) return;
-    xcb_connection_t* c = m_connection.get();
-    // Without the extension the main window is still left undrawn, only not hidden.
-    const xcb_query_extension_reply_t* shape = xcb_get_extension_data(c, &xcb_shape_id);
-    if (shape == nullptr || !shape->present) return;
-    // Shaped rather than unmapped or moved: a dock that finds it unmapped drops the app, and
-    // one that restarts takes in only mapped windows.
-    if (docked)
-        xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_UNSORTED,
-                             m_window, 0, 0, 0, nullptr);
-    else
-        xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, m_window, 0, 0, XCB_NONE);
-    m_main_shaped_away = docked;
-    // Nothing else may be sent while nothing shows; a failure shows at the next poll.
-    (void)xcb_flush(c);
+    return {DisplayEvent::Kind::other, 0};
 }
 
 } // namespace glyphrain
