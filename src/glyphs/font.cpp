@@ -43,12 +43,6 @@ std::string size_message(std::uint64_t size) {
     return fmt::format("Font file too large ({} bytes, max {} bytes)", size, k_max_font_bytes);
 }
 
-/// True when two looks at a file see the same size and time of change.
-bool same_version(const struct stat& a, const struct stat& b) {
-    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
 /// A discovered candidate that cannot be read is expected: the search goes on to the next one.
 std::optional<FontBytes> read_candidate(const std::string& path) {
     try {
@@ -66,6 +60,11 @@ std::string freetype_error_text(int error) {
         if (entry.text && entry.code == FT_ERROR_BASE(error)) return entry.text;
     }
     return fmt::format("FreeType error {:#x}", error);
+}
+
+bool same_version(const struct stat& a, const struct stat& b) noexcept {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
 FontBytes read_font_file(const std::string& path) {

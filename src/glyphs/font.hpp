@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 #include "config/settings.hpp"
@@ -54,6 +55,10 @@ inline constexpr std::array<std::string_view, 12> k_fallback_font_paths = {
 /// time of change before and after the read (a file being rewritten). An empty file gives no
 /// bytes, which fail later at parsing.
 FontBytes read_font_file(const std::string& path);
+
+/// True when two looks at a file see the same size and time of change: a copy written over it
+/// meanwhile, even one of the same size, changes the time.
+bool same_version(const struct stat& a, const struct stat& b) noexcept;
 
 /// A font file chosen by find_font: its bytes and the path they came from.
 struct FoundFont {

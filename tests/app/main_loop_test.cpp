@@ -72,7 +72,16 @@ struct WakeCase {
     void (*arrange)(int pipe_in); // what happens after the clock is made and before the wait
     long long wait_ms;            // the deadline, from the time of the wait
     Wake expected;
+    int blocked = 0; // a signal already blocked when the clock is made, as a launcher may leave it
 };
+
+/// A child that has ended but is not yet collected.
+void end_a_child(int) {
+    const std::optional<pid_t> pid = spawn_detached({"true"});
+    ASSERT_TRUE(pid);
+    siginfo_t ended{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(*pid), &ended, WEXITED | WNOWAIT), 0);
+}
 
 void PrintTo(const WakeCase& c, std::ostream* os) {
     *os << c.name;
@@ -82,11 +91,16 @@ class MonotonicWait : public ::testing::TestWithParam<WakeCase> {};
 
 // A signal that comes between two waits is blocked until the next wait lets it in, which then
 // ends at once: it is neither lost nor left for the deadline, which here is long enough to fail.
+// The same holds when the process started with the signal blocked.
 TEST_P(MonotonicWait, EndsAtWhatComesFirst) {
     install_reload_handler();
     install_child_handler();
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
+    sigset_t inherited;
+    sigemptyset(&inherited);
+    if (GetParam().blocked != 0) sigaddset(&inherited, GetParam().blocked);
+    (void)::sigprocmask(SIG_BLOCK, &inherited, nullptr);
     Wake woken = Wake::deadline;
     {
         MonotonicClock clock;
@@ -95,6 +109,7 @@ TEST_P(MonotonicWait, EndsAtWhatComesFirst) {
         deadline.tv_sec += GetParam().wait_ms / 1000;
         woken = clock.wait_until(deadline, fds[0]);
     }
+    (void)::sigprocmask(SIG_UNBLOCK, &inherited, nullptr); // a signal still pending comes now
     EXPECT_EQ(woken, GetParam().expected);
     (void)reap_finished_children();
     (void)take_child_ended();
@@ -107,22 +122,15 @@ TEST_P(MonotonicWait, EndsAtWhatComesFirst) {
 
 INSTANTIATE_TEST_SUITE_P(
     Causes, MonotonicWait,
-    ::testing::Values(WakeCase{"deadlinePassed", [](int) {}, 0, Wake::deadline},
-                      WakeCase{"readable", [](int in) { ASSERT_EQ(::write(in, "x", 1), 1); },
-                               20'000, Wake::readable},
-                      WakeCase{"sighupBeforeTheWait", [](int) { std::raise(SIGHUP); }, 20'000,
-                               Wake::signal},
-                      WakeCase{"childEndedBeforeTheWait",
-                               [](int) {
-                                   const std::optional<pid_t> pid = spawn_detached({"true"});
-                                   ASSERT_TRUE(pid);
-                                   siginfo_t ended{};
-                                   // Ended but not yet collected.
-                                   ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(*pid), &ended,
-                                                      WEXITED | WNOWAIT),
-                                             0);
-                               },
-                               20'000, Wake::signal}),
+    ::testing::Values(
+        WakeCase{"deadlinePassed", [](int) {}, 0, Wake::deadline},
+        WakeCase{"readable", [](int in) { ASSERT_EQ(::write(in, "x", 1), 1); }, 20'000,
+                 Wake::readable},
+        WakeCase{"sighupBeforeTheWait", [](int) { std::raise(SIGHUP); }, 20'000, Wake::signal},
+        WakeCase{"childEndedBeforeTheWait", end_a_child, 20'000, Wake::signal},
+        WakeCase{"sighupBlockedAtStart", [](int) { std::raise(SIGHUP); }, 5'000, Wake::signal,
+                 SIGHUP},
+        WakeCase{"childEndedBlockedAtStart", end_a_child, 5'000, Wake::signal, SIGCHLD}),
     [](const ::testing::TestParamInfo<WakeCase>& p) { return std::string(p.param.name); });
 
 } // namespace

@@ -53,6 +53,13 @@ TEST(ReadFontFile, ReadsFilesUpToTheCapAndRefusesLargerOrChangingOnes) {
     // Holds more than its size says, as a font does when rewritten while read: what was read is
     // no font file, and reading must not trust the size either.
     EXPECT_EQ(error_of("/proc/self/status"), "Font file changed while it was read");
+    // A rewrite of the same size between the two looks is told by its time of change alone.
+    struct stat before {};
+    ASSERT_EQ(::stat(dir.file("a.ttf").c_str(), &before), 0);
+    struct stat after = before;
+    EXPECT_TRUE(same_version(before, after));
+    after.st_mtim.tv_nsec = (before.st_mtim.tv_nsec + 1) % 1'000'000'000;
+    EXPECT_FALSE(same_version(before, after));
 }
 
 const std::string k_ja_call = "[--format][%{file}][monospace:lang=ja]\n";
