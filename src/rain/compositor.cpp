@@ -8,6 +8,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "rain/placement.hpp"
 #include "rain/shading.hpp"
 
 namespace glyphrain {
@@ -98,14 +99,8 @@ void draw_cell(FrameBuffer& buffer, const GlyphAtlas& atlas, std::size_t glyph, 
     if (bitmap.width == 0 || bitmap.height == 0) return;
     if (bitmap.coverage.size() < bitmap.width * bitmap.height) return;
 
-    // 64-bit arithmetic gives the same placement as 32-bit for every real atlas, without overflow.
-    const std::int64_t x0 =
-        static_cast<std::int64_t>(offsets.x) +
-        static_cast<std::int64_t>(col) * static_cast<std::int64_t>(atlas.cell_width) + bitmap.xmin;
-    const std::int64_t y0 =
-        static_cast<std::int64_t>(offsets.y) +
-        static_cast<std::int64_t>(row) * static_cast<std::int64_t>(atlas.cell_height) +
-        atlas.ascent - bitmap.ymin - static_cast<std::int64_t>(bitmap.height) + 1;
+    const PixelPoint origin = bitmap_origin(atlas, bitmap, offsets, col, row);
+    const std::int64_t x0 = origin.x, y0 = origin.y;
 
     // Clip once to the bitmap columns [i0, i1) and rows [j0, j1) that land inside the buffer.
     const auto width = static_cast<std::int64_t>(buffer.width());
@@ -187,22 +182,9 @@ void compose_frame(FrameBuffer& buffer, const RainState& rain, const GlyphAtlas&
     std::ranges::fill(buffer.bytes(), std::uint8_t{0});
     const GridOffsets offsets =
         grid_offsets(buffer.width(), buffer.height(), rain.cols(), rain.rows(), atlas);
-    const auto rows = static_cast<std::int32_t>(rain.rows());
-    const std::size_t cols = rain.cols();
-
-    for (std::size_t col = 0; col < cols; ++col) {
-        const RainColumn& column = rain.columns()[col];
-        if (!column.active) continue;
-        // The drop covers rows head - length to head; only those on the grid are drawn.
-        const std::int32_t first = std::max(0, column.head - column.length);
-        const std::int32_t last = std::min(rows - 1, column.head);
-        for (std::int32_t row = first; row <= last; ++row) {
-            const auto r = static_cast<std::size_t>(row);
-            const CellLook look =
-                drop_cell_look(column, row, rain.grid()[r * cols + col], settings);
-            draw_cell(buffer, atlas, look.glyph, col, r, look.fade, look.color, lsb_first, offsets);
-        }
-    }
+    for_each_drop_cell(rain, settings, [&](std::size_t col, std::size_t row, const CellLook& look) {
+        draw_cell(buffer, atlas, look.glyph, col, row, look.fade, look.color, lsb_first, offsets);
+    });
     draw_bevel(buffer, lsb_first, bevel_colors_for(settings.theme));
 }
 

@@ -13,6 +13,8 @@
 #include "display/geometry.hpp"
 #include "glyphs/glyph_atlas.hpp"
 #include "rain/compositor.hpp"
+#include "rain/glyph_ink.hpp"
+#include "rain/placement.hpp"
 #include "rain/rain_state.hpp"
 #include "rain/shading.hpp"
 
@@ -56,22 +58,6 @@ class PartialCompositor {
     void set_request_cost(std::size_t pixels) noexcept { m_request_cost = pixels; }
 
   private:
-    // A half-open box of pixels [x0, x1) x [y0, y1); relative to a cell's corner or absolute.
-    struct Box {
-        std::int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-        bool empty() const noexcept { return x0 >= x1 || y0 >= y1; }
-    };
-    // Bitmap columns [begin, end) of one row whose coverage is not 0.
-    // Bitmaps are far narrower than 65536 pixels (the window is at most 1024).
-    struct Run {
-        std::uint16_t begin, end;
-    };
-    // Where a glyph leaves ink, from its cell's corner, and its runs row by row: those of bitmap
-    // row j are m_runs[m_row_runs[first_row + j]] up to m_runs[m_row_runs[first_row + j + 1]].
-    struct Ink {
-        Box box;
-        std::size_t first_row = 0;
-    };
     // What one buffer or the window holds: every cell's look and what the whole frame depends on.
     struct Shown {
         bool known = false;
@@ -83,8 +69,8 @@ class PartialCompositor {
     // One cell drawn into a rectangle being recomposed, clipped to it.
     struct Source {
         std::size_t glyph;
-        std::int64_t left, top; // where the bitmap's top-left pixel lands
-        Box box;                // the bitmap's ink inside the rectangle
+        PixelPoint origin; // where the bitmap's top-left pixel lands
+        PixelBox box;      // the bitmap's ink inside the rectangle
     };
     // What a cache slot's table was filled for; the tables themselves live apart, so that the
     // memory of slots never used is never touched.
@@ -98,15 +84,12 @@ class PartialCompositor {
     bool matches(const Shown& shown, const FrameBuffer& buffer, const BevelColors& bevel,
                  bool lsb_first) const noexcept;
     void look_at(const RainState& rain, const Settings& settings) noexcept;
-    Box ink_at(const shading::CellLook& look, std::size_t col, std::size_t row,
-               GridOffsets offsets) const noexcept;
-    std::size_t collect_changes(const Shown& shown, GridOffsets offsets, Box inside,
+    PixelBox ink_at(const shading::CellLook& look, std::size_t col, std::size_t row,
+                    GridOffsets offsets) const noexcept;
+    std::size_t collect_changes(const Shown& shown, GridOffsets offsets, PixelBox inside,
                                 std::vector<PixelRect>& rects) const noexcept;
     std::size_t merge_sends(std::size_t count) noexcept;
     const shading::ShadeTable& table_for(const shading::CellLook& look, bool lsb_first) noexcept;
-    void draw_runs(std::size_t glyph, std::size_t j0, std::size_t j1, std::uint32_t* row,
-                   std::int64_t stride, std::int64_t left, std::int64_t x0, std::int64_t x1,
-                   const shading::ShadeTable& table) const noexcept;
     void redraw_cells(FrameBuffer& buffer, const Shown& shown, GridOffsets offsets,
                       bool lsb_first) noexcept;
     void recompose(FrameBuffer& buffer, const PixelRect& rect, GridOffsets offsets,
@@ -117,11 +100,7 @@ class PartialCompositor {
     const GlyphAtlas& m_atlas;
     std::size_t m_cols;
     std::size_t m_rows;
-    std::vector<Ink> m_ink;                // per glyph; an empty box where it draws nothing
-    std::vector<std::uint32_t> m_row_runs; // per glyph and bitmap row, the first run's index
-    std::vector<Run> m_runs;
-    Box m_reach;        // the union of every glyph's ink
-    bool m_ink_in_cell; // no glyph leaves ink outside its own cell
+    GlyphInk m_ink;
     std::vector<Shown> m_buffers;
     Shown m_window;
     std::vector<shading::CellLook> m_now; // the current frame's looks

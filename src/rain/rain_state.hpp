@@ -13,6 +13,7 @@ struct Xorshift64 {
     std::uint64_t state;
     /// Advances the state (13, 7, 17 shifts) and returns the new state.
     std::uint64_t next_u64() noexcept;
+    friend bool operator==(const Xorshift64&, const Xorshift64&) = default;
 };
 
 /// Seed used when the clock reads exactly the epoch, since a zero state would never change.
@@ -32,6 +33,7 @@ struct RainColumn {
     std::int32_t length = 0;
     std::uint32_t delay = 0;
     bool active = false;
+    friend bool operator==(const RainColumn&, const RainColumn&) = default;
 };
 
 /// Restarts one column above the top: two draws from rng. rows must be at least 2.
@@ -54,12 +56,14 @@ class RainState {
     const std::vector<RainColumn>& columns() const noexcept { return m_columns; }
     /// cols * rows glyph indices, row-major.
     const std::vector<std::size_t>& grid() const noexcept { return m_grid; }
-    Xorshift64& rng() noexcept { return m_rng; }
 
-    /// For tests that start from a particular drop; the rest of the state follows from the seed.
-    std::vector<RainColumn>& mutable_columns() noexcept { return m_columns; }
+    /// The same grid, drops and generator: equal steps keep the two equal, frame for frame.
+    friend bool operator==(const RainState&, const RainState&) = default;
 
   private:
+    // Lets a test start from a chosen drop or draw; defined beside the tests only.
+    friend struct RainStateAccess;
+
     std::size_t m_cols;
     std::size_t m_rows;
     std::size_t m_glyph_count;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The one shading rule shared by the full and the partial compositor: which glyph a cell shows
-// at which fade and colour, and how a coverage byte becomes a pixel word. Internal to the rain.
+// The one shading rule of the full and the partial compositor: which cells a drop covers, each
+// cell's glyph, fade and colour, and how a coverage byte becomes a pixel word. Rain-internal.
 #pragma once
 
 #include <algorithm>
@@ -49,6 +49,25 @@ inline CellLook drop_cell_look(const RainColumn& column, std::int32_t row, std::
     const std::int32_t d = column.head - row;
     if (d == 0) return {glyph, 1.0f, settings.color};
     return {glyph, trail_fade(d, column.length), settings.trail_color};
+}
+
+// Calls visit(col, row, look) for every cell a drop covers, in drawing order: column by column,
+// each top to bottom. A drop covers rows head - length to head; only those on the grid count.
+template <class Visit>
+inline void for_each_drop_cell(const RainState& rain, const Settings& settings,
+                               Visit&& visit) noexcept {
+    const auto rows = static_cast<std::int32_t>(rain.rows());
+    const std::size_t cols = rain.cols();
+    for (std::size_t col = 0; col < cols; ++col) {
+        const RainColumn& column = rain.columns()[col];
+        if (!column.active) continue;
+        const std::int32_t first = std::max(0, column.head - column.length);
+        const std::int32_t last = std::min(rows - 1, column.head);
+        for (std::int32_t row = first; row <= last; ++row) {
+            const auto r = static_cast<std::size_t>(row);
+            visit(col, r, drop_cell_look(column, row, rain.grid()[r * cols + col], settings));
+        }
+    }
 }
 
 // The cell's colour as floats, with where each channel goes in the word.

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "rain/rain_state_access.hpp"
+
 namespace glyphrain {
 namespace {
 
@@ -248,7 +250,7 @@ TEST_P(DropDrawing, DrawsHeadAndTrailCellsOnTheGrid) {
     const DropCase& c = GetParam();
     const GlyphAtlas atlas = make_atlas({solid_bitmap(1, 1)}, 1, 1, 0);
     RainState rain(1, 4, 1, 3);
-    rain.mutable_columns()[0] = RainColumn{c.head, c.length, 0, true};
+    RainStateAccess::columns(rain)[0] = RainColumn{c.head, c.length, 0, true};
     Settings settings;
     settings.color = {250, 10, 10};
     settings.trail_color = {10, 250, 10};
@@ -278,7 +280,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ComposeFrame, HeadPixelBytesInBothOrders) {
     const GlyphAtlas atlas = make_atlas({solid_bitmap(1, 1)}, 1, 1, 0);
     RainState rain(1, 4, 1, 3);
-    rain.mutable_columns()[0] = RainColumn{1, 2, 0, true};
+    RainStateAccess::columns(rain)[0] = RainColumn{1, 2, 0, true};
     FrameBuffer buffer(12, 12);
     compose_frame(buffer, rain, atlas, Settings{}, true);
     EXPECT_EQ(raw_pixel(buffer, 5, 5), (std::array<std::uint8_t, 4>{180, 255, 180, 0}));
@@ -290,7 +292,7 @@ TEST(ComposeFrame, LaterRowsOverwriteEarlierOnes) {
     // Two-pixel-high glyphs in one-pixel cells: each cell's lower pixel lies under the next cell.
     const GlyphAtlas atlas = make_atlas({solid_bitmap(1, 2)}, 1, 1, 1);
     RainState rain(1, 4, 1, 3);
-    rain.mutable_columns()[0] = RainColumn{1, 1, 0, true};
+    RainStateAccess::columns(rain)[0] = RainColumn{1, 1, 0, true};
     FrameBuffer buffer(12, 12);
     compose_frame(buffer, rain, atlas, Settings{}, true);
     // y0 = 4 + row + 1 - 0 - 2 + 1 = 4 + row: row 0 covers y 4..5, the head (row 1) y 5..6.
@@ -302,7 +304,7 @@ TEST(ComposeFrame, LaterRowsOverwriteEarlierOnes) {
 TEST(ComposeFrame, InactiveColumnsLeaveBlackInsideTheBevel) {
     const GlyphAtlas atlas = make_atlas({solid_bitmap(1, 1)}, 1, 1, 0);
     RainState three(3, 4, 1, 3);
-    for (RainColumn& column : three.mutable_columns())
+    for (RainColumn& column : RainStateAccess::columns(three))
         column = RainColumn{2, 1, 0, false};
     RainState none(0, 4, 1, 3);
     for (const RainState* rain : {&three, &none}) {
@@ -321,7 +323,7 @@ TEST(ComposeFrame, InactiveColumnsLeaveBlackInsideTheBevel) {
 TEST(ComposeFrame, BevelCoversGlyphsInTheOuterBand) {
     const GlyphAtlas atlas = make_atlas({solid_bitmap(12, 12, -5, 0)}, 1, 1, 6);
     RainState rain(1, 4, 1, 3);
-    rain.mutable_columns()[0] = RainColumn{0, 0, 0, true};
+    RainStateAccess::columns(rain)[0] = RainColumn{0, 0, 0, true};
     FrameBuffer buffer(12, 12);
     Settings settings;
     settings.theme = "ZenBurn";
@@ -467,6 +469,7 @@ struct PartialCase {
     std::size_t buffers; // 1: a client buffer, 2: segments used in turn (either may come twice)
     std::size_t extra_glyphs; // grid indices past the atlas, which draw nothing
     std::size_t request_cost = 0;
+    bool still_recolors = false; // some frames change only the colours, with no rain step
 };
 
 void PrintTo(const PartialCase& c, std::ostream* out) {
@@ -510,8 +513,9 @@ TEST_P(PartialCompose, EqualsFullComposeAndTheRectanglesBringTheWindowUpToDate) 
     for (int step = 0; step < 2000; ++step) {
         if (rng.next_u64() % 50 == 0)
             density = 1 + static_cast<std::uint32_t>(rng.next_u64() % 100);
-        rain.step_rain(density);
-        const std::uint64_t event = rng.next_u64() % 400;
+        const bool still = c.still_recolors && rng.next_u64() % 3 == 0;
+        if (!still) rain.step_rain(density);
+        const std::uint64_t event = still ? 300 + rng.next_u64() % 100 : rng.next_u64() % 400;
         // Colours come and go often, and back again: shading is kept by fade and colour.
         if (event >= 300) settings.color = palette[event % 3];
         if (event >= 300) settings.trail_color = palette[event % palette.size()];
@@ -557,6 +561,7 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, PartialCompose,
     ::testing::Values(PartialCase{"client96", 96, 96, false, 1, 0},
                       PartialCase{"segments96", 96, 96, false, 2, 0},
+                      PartialCase{"stillRecolorsSegments96", 96, 96, false, 2, 0, 0, true},
                       PartialCase{"overhangClient96", 96, 96, true, 1, 3},
                       PartialCase{"overhangSegments96", 96, 96, true, 2, 0},
                       PartialCase{"segments131", 131, 131, false, 2, 3},
@@ -566,6 +571,28 @@ INSTANTIATE_TEST_SUITE_P(
                       PartialCase{"client256", 256, 256, false, 1, 0},
                       PartialCase{"overhangSegments512", 512, 512, true, 2, 0}),
     [](const ::testing::TestParamInfo<PartialCase>& run) { return std::string(run.param.name); });
+
+// Only changed cells are written: a mark in a cell that keeps its look survives the next frame,
+// whether glyphs stay in their cells (1 pixel high) or reach into the next (2 pixels high).
+TEST(PartialCompositor, LeavesCellsThatKeepTheirLookUntouched) {
+    for (const std::size_t height : {1u, 2u}) {
+        const auto ascent = static_cast<std::int32_t>(height) - 1;
+        const GlyphAtlas atlas = make_atlas({solid_bitmap(1, height)}, 1, 1, ascent);
+        RainState rain(3, 4, 1, 3); // the grid starts at (4, 4) in a 12 x 12 window
+        std::vector<RainColumn>& columns = RainStateAccess::columns(rain);
+        columns = {RainColumn{2, 1, 0, true}, RainColumn{}, RainColumn{1, 1, 0, true}};
+        PartialCompositor partial(atlas, 3, 4, 1);
+        FrameBuffer buffer(12, 12), full(12, 12);
+        partial.compose_changed(buffer, 0, rain, Settings{}, true);
+        constexpr std::uint32_t k_mark = 0x00123456;
+        buffer.pixels()[5 * 12 + 4] = k_mark; // column 0's trail cell
+        columns[2].head = 2;
+        partial.compose_changed(buffer, 0, rain, Settings{}, true);
+        compose_frame(full, rain, atlas, Settings{}, true);
+        full.pixels()[5 * 12 + 4] = k_mark;
+        EXPECT_TRUE(std::ranges::equal(buffer.bytes(), full.bytes())) << height;
+    }
+}
 
 } // namespace
 } // namespace glyphrain

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "rain/rain_state_access.hpp"
 #include "system/error.hpp"
 
 namespace glyphrain {
@@ -129,7 +130,7 @@ TEST_P(Construction, FillsTheGridThenPlacesEveryColumn) {
         EXPECT_LT(column.head, rows_i32);
     }
     // Exactly three draws per column after the fill.
-    EXPECT_EQ(rain.rng().state, draws.empty() ? seed : draws.back());
+    EXPECT_EQ(RainStateAccess::rng(rain).state, draws.empty() ? seed : draws.back());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Construction,
@@ -146,7 +147,7 @@ TEST(Construction, RejectsGridsTheStepCannotHandle) {
 
 TEST(Construction, ZeroSeedDoesNotFreezeTheGenerator) {
     RainState rain(2, 4, 10, 0);
-    EXPECT_NE(rain.rng().next_u64(), 0u);
+    EXPECT_NE(RainStateAccess::rng(rain).next_u64(), 0u);
 }
 
 // Seed 2, 2 columns, 4 rows, 10 glyphs, worked out by hand from these draws (n: value):
@@ -170,13 +171,13 @@ TEST(StepRain, MatchesAHandWorkedRun) {
     EXPECT_EQ(rain.grid(), (std::vector<std::size_t>{2, 9, 6, 6, 6, 9, 7, 4}));
     EXPECT_EQ(rain.columns()[0].head, 2);
     EXPECT_EQ(rain.columns()[1].head, -1);
-    EXPECT_EQ(rain.rng().state, draws[18]);
+    EXPECT_EQ(RainStateAccess::rng(rain).state, draws[18]);
 
     rain.step_rain(100);
     EXPECT_EQ(rain.grid(), (std::vector<std::size_t>{2, 0, 6, 6, 6, 9, 8, 4}));
     EXPECT_EQ(rain.columns()[0].head, 3);
     EXPECT_EQ(rain.columns()[1].head, 0);
-    EXPECT_EQ(rain.rng().state, draws[24]);
+    EXPECT_EQ(RainStateAccess::rng(rain).state, draws[24]);
     EXPECT_EQ(count_active(rain), 2u);
 }
 
@@ -203,14 +204,14 @@ TEST(StepRain, RerollsExactlyWhenTheChanceDrawEndsBelow1000) {
     for (const auto& [chance, rerolls] : {Case{999, true}, Case{1000, false}, Case{0, true},
                                           Case{9999, false}, Case{1001, false}}) {
         RainState rain(1, 4, 172, 1);
-        rain.mutable_columns()[0] = RainColumn{-5, 3, 0, true};
+        RainStateAccess::columns(rain)[0] = RainColumn{-5, 3, 0, true};
         const std::uint64_t draw = 0x0123'4567'0000'0000ull / 10000 * 10000 + chance;
-        rain.rng().state = state_before(draw);
-        ASSERT_EQ(reference_draws(rain.rng().state, 1)[0], draw);
+        RainStateAccess::rng(rain).state = state_before(draw);
+        ASSERT_EQ(reference_draws(RainStateAccess::rng(rain).state, 1)[0], draw);
         const auto grid_before = rain.grid();
         rain.step_rain(100);
         const std::uint64_t expected_state = rerolls ? reference_draws(draw, 2)[1] : draw;
-        EXPECT_EQ(rain.rng().state, expected_state) << chance;
+        EXPECT_EQ(RainStateAccess::rng(rain).state, expected_state) << chance;
         if (!rerolls) {
             EXPECT_EQ(rain.grid(), grid_before) << chance;
         }
@@ -219,10 +220,10 @@ TEST(StepRain, RerollsExactlyWhenTheChanceDrawEndsBelow1000) {
 
 TEST(StepRain, ZeroColumnsDoNothing) {
     RainState rain(0, 8, 172, 77);
-    const std::uint64_t before = rain.rng().state;
+    const std::uint64_t before = RainStateAccess::rng(rain).state;
     for (int i = 0; i < 10; ++i)
         rain.step_rain(75);
-    EXPECT_EQ(rain.rng().state, before);
+    EXPECT_EQ(RainStateAccess::rng(rain).state, before);
     EXPECT_TRUE(rain.grid().empty());
 }
 
@@ -237,7 +238,7 @@ class RestartRule : public ::testing::TestWithParam<RestartCase> {};
 TEST_P(RestartRule, CountsActiveColumnsOnceBeforeThePass) {
     const RestartCase& c = GetParam();
     RainState rain(14, 8, 172, 5);
-    auto& columns = rain.mutable_columns();
+    auto& columns = RainStateAccess::columns(rain);
     for (std::size_t i = 0; i < columns.size(); ++i) {
         if (i < c.active)
             columns[i] = RainColumn{0, 6, 0, true}; // far from the bottom: keeps falling
@@ -271,7 +272,7 @@ TEST(StepRain, StoppedDropRestartsAfterItsDelay) {
     bool seen[5] = {};
     for (std::uint64_t seed = 1; seed < 200; ++seed) {
         RainState rain(1, 4, 172, seed);
-        RainColumn& column = rain.mutable_columns()[0];
+        RainColumn& column = RainStateAccess::columns(rain)[0];
         column = RainColumn{6, 3, 0, true}; // head - length reaches 4 rows after one step
         rain.step_rain(100);
         ASSERT_FALSE(column.active);
