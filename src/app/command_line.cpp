@@ -49,6 +49,14 @@ constexpr std::string_view k_help =
     "  --quiet                Suppress informational output\n"
     "  --background           Run in background\n"
     "  --dock N               Open in slit N under Vireo (ignored elsewhere)\n"
+    "  --corner VALUE         Wayland surface corner: top-left, top-right, bottom-left or\n"
+    "                         bottom-right (default top-right; X11 ignores it)\n"
+    "  --margin N             Wayland surface distance from the corner's edges in pixels,\n"
+    "                         0-10000 (default 0; X11 ignores it)\n"
+    "  --layer VALUE          Wayland surface layer: background, bottom, top or overlay\n"
+    "                         (default top; X11 ignores it)\n"
+    "  --output NAME          Wayland output by name, e.g. DP-1 (default: the compositor's\n"
+    "                         choice; X11 ignores it)\n"
     "  --write-config [PATH]  Write annotated config file and exit\n"
     "  --configure            Interactive configuration wizard\n"
     "  --config PATH          Load config from PATH (default:\n"
@@ -70,12 +78,23 @@ constexpr std::string_view k_help =
     "  right_click =                          Right click command\n"
     "  verbose = false                        Enable verbose output\n"
     "  quiet = false                          Suppress informational output\n"
-    "  background = true                      Run in background\n";
+    "  background = true                      Run in background\n"
+    "  corner = top-right                     Wayland surface corner\n"
+    "  margin = 0                             Wayland surface margin in pixels (0-10000)\n"
+    "  layer = top                            Wayland surface layer\n"
+    "  output = DP-1                          Wayland output name\n"
+    "\n"
+    "Environment:\n"
+    "  GLYPHRAIN_BACKEND      x11 or wayland forces that display system; otherwise Wayland is\n"
+    "                         used when WAYLAND_DISPLAY names a compositor with the layer\n"
+    "                         shell, else X11\n"
+    "  GLYPHRAIN_NO_SHM       When set, X11 frames never go through shared memory\n";
 
 constexpr std::array<std::string_view, 7> k_flag_options = {
     "--help", "--version", "--verbose", "--quiet", "--background", "--configure", "--write-config"};
-constexpr std::array<std::string_view, 7> k_value_options = {
-    "--size", "--speed", "--density", "--font", "--theme", "--dock", "--config"};
+constexpr std::array<std::string_view, 11> k_value_options = {
+    "--size",   "--speed",  "--density", "--font",  "--theme", "--dock",
+    "--config", "--corner", "--margin",  "--layer", "--output"};
 
 bool contains(auto const& list, std::string_view name) {
     return std::find(list.begin(), list.end(), name) != list.end();
@@ -125,6 +144,15 @@ void apply_command_line(Settings& settings, const ArgList& args) {
         } else if (name == "--density") {
             auto n = parse_u32(value);
             if (n && *n >= k_min_density && *n <= k_max_density) settings.density = *n;
+        } else if (name == "--margin") {
+            auto n = parse_u32(value);
+            if (n && *n <= k_max_margin) settings.margin = *n;
+        } else if (name == "--corner") {
+            if (auto corner = parse_corner(value)) settings.corner = *corner;
+        } else if (name == "--layer") {
+            if (auto layer = parse_layer(value)) settings.layer = *layer;
+        } else if (name == "--output") {
+            if (!value.empty()) settings.output = value;
         } else if (name == "--font") {
             settings.font = value;
         } else if (name == "--theme") {

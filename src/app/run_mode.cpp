@@ -41,8 +41,8 @@ void tell_ignored(const ArgList& args, const IgnoredLines& ignored) {
 }
 
 /// The line naming what a reload read but the running program keeps until its next start: a new
-/// size, speed or font ("no font setting" when the file drops one); nothing when they are
-/// unchanged.
+/// size, speed, font or placement of the Wayland surface ("no font setting", "no output setting"
+/// when the file drops one); nothing when they are unchanged.
 std::optional<std::string> kept_until_restart(const Settings& running, const Settings& fresh) {
     std::vector<std::string> kept;
     if (fresh.size != running.size)
@@ -50,6 +50,13 @@ std::optional<std::string> kept_until_restart(const Settings& running, const Set
     if (fresh.speed != running.speed) kept.push_back(fmt::format("speed {}ms", fresh.speed));
     if (fresh.font != running.font)
         kept.push_back(fresh.font ? "font " + *fresh.font : std::string("no font setting"));
+    if (fresh.corner != running.corner)
+        kept.push_back(fmt::format("corner {}", corner_name(fresh.corner)));
+    if (fresh.margin != running.margin) kept.push_back(fmt::format("margin {}", fresh.margin));
+    if (fresh.layer != running.layer)
+        kept.push_back(fmt::format("layer {}", layer_name(fresh.layer)));
+    if (fresh.output != running.output)
+        kept.push_back(fresh.output ? "output " + *fresh.output : std::string("no output setting"));
     if (kept.empty()) return std::nullopt;
     std::string named = kept[0];
     for (std::size_t i = 1; i < kept.size(); ++i)
@@ -123,12 +130,45 @@ class AppHooks final : public LoopHooks {
 
     Settings& m_settings;
     const ArgList& m_args;
-    const Settings m_running; // as at start: size, speed and font stay so for the whole run
+    const Settings m_running; // as at start: size, speed, font and placement stay so for the run
     bool m_reloaded_this_pass = false;
     bool m_reloaded = false; // since the loop last asked
 };
 
+Placement::Corner placement_corner(Corner corner) noexcept {
+    switch (corner) {
+    case Corner::top_left:
+        return Placement::Corner::top_left;
+    case Corner::top_right:
+        return Placement::Corner::top_right;
+    case Corner::bottom_left:
+        return Placement::Corner::bottom_left;
+    case Corner::bottom_right:
+        return Placement::Corner::bottom_right;
+    }
+    return Placement::Corner::top_right;
+}
+
+Placement::Layer placement_layer(Layer layer) noexcept {
+    switch (layer) {
+    case Layer::background:
+        return Placement::Layer::background;
+    case Layer::bottom:
+        return Placement::Layer::bottom;
+    case Layer::top:
+        return Placement::Layer::top;
+    case Layer::overlay:
+        return Placement::Layer::overlay;
+    }
+    return Placement::Layer::top;
+}
+
 } // namespace
+
+Placement placement_of(const Settings& settings) {
+    return {placement_corner(settings.corner), settings.margin, placement_layer(settings.layer),
+            settings.output};
+}
 
 int run_animation(const ArgList& args) {
     IgnoredLines ignored;
@@ -144,8 +184,11 @@ int run_animation(const ArgList& args) {
     RainState rain(glyphs.cols, glyphs.rows, k_glyph_count, seed_from_clock());
 
     // size is at most 1024, so it fits the window's 16-bit geometry.
-    const std::unique_ptr<Display> display =
-        open_display(static_cast<std::uint16_t>(settings.size), dock_slit_from_args(args), command);
+    OpenedDisplay opened = open_display(static_cast<std::uint16_t>(settings.size),
+                                        dock_slit_from_args(args), command, placement_of(settings));
+    // Says which display system serves when it is not the one the environment named first.
+    if (opened.note && !settings.quiet) print_stderr("{}\n", *opened.note);
+    const std::unique_ptr<Display> display = std::move(opened.display);
     if (!settings.quiet)
         print_stderr("glyphRain: running ({}x{}, speed {}ms, density {}%)\n", settings.size,
                      settings.size, settings.speed, settings.density);

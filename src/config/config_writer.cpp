@@ -70,7 +70,7 @@ void check_text_value(std::string_view key, const std::optional<std::string>& va
 
 std::string render_config(const Settings& s) {
     std::string out;
-    out.reserve(1024);
+    out.reserve(1536);
     append_line(out, "# glyphRain configuration");
     append_line(out, "# See: glyphRain --help");
     append_line(out, "");
@@ -120,6 +120,20 @@ std::string render_config(const Settings& s) {
     append_line(out, "# Run in the background");
     // The commented form reads "= true" on purpose: it shows what to write to switch it on.
     append_setting(out, !s.background, "# background = true", "background", "true");
+    append_line(out, "");
+    // The four keys that place a Wayland layer surface share one block.
+    append_line(out, "# Wayland surface corner: top-left, top-right, bottom-left, bottom-right "
+                     "(X11 ignores it)");
+    append_setting(out, s.corner == Corner::top_right, "# corner = top-right", "corner",
+                   corner_name(s.corner));
+    append_line(out, "# Wayland surface margin from the corner's edges in pixels, 0 to 10000 "
+                     "(X11 ignores it)");
+    append_setting(out, s.margin == k_default_margin, "# margin = 0", "margin", s.margin);
+    append_line(out, "# Wayland surface layer: background, bottom, top, overlay (X11 ignores it)");
+    append_setting(out, s.layer == Layer::top, "# layer = top", "layer", layer_name(s.layer));
+    append_line(out, "# Wayland output by name, e.g. DP-1 (default: the compositor's choice; X11 "
+                     "ignores it)");
+    append_text_setting(out, "# output =", "output", s.output);
     return out;
 }
 
@@ -129,6 +143,7 @@ bool write_config(const std::string& path, const Settings& settings, WriteMode m
     check_text_value("left_click", settings.left_click);
     check_text_value("middle_click", settings.middle_click);
     check_text_value("right_click", settings.right_click);
+    check_text_value("output", settings.output);
 
     return replace_file(path, render_config(settings), mode);
 }

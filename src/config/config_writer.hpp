@@ -13,7 +13,7 @@
 namespace glyphrain {
 
 /// The annotated text: every setting at its default (or absent) is a commented line, every other
-/// setting an active line. 42 lines, each ended by a line feed.
+/// setting an active line. 51 lines, each ended by a line feed.
 std::string render_config(const Settings& settings);
 
 /// Stores render_config(settings) at path through replace_file (which see; replace when the user

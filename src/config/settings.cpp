@@ -2,6 +2,7 @@
 // The configuration file format: key = value lines over the defaults, then the theme rule.
 #include "config/settings.hpp"
 
+#include <array>
 #include <charconv>
 #include <limits>
 
@@ -24,6 +25,20 @@ template <typename T> std::optional<T> parse_unsigned(std::string_view text) noe
         value = static_cast<T>(value * 10 + digit);
     }
     return value;
+}
+
+// In the order of the enums' values.
+constexpr std::array<std::string_view, 4> k_corner_names = {"top-left", "top-right", "bottom-left",
+                                                            "bottom-right"};
+constexpr std::array<std::string_view, 4> k_layer_names = {"background", "bottom", "top",
+                                                           "overlay"};
+
+template <typename Enum, std::size_t N>
+std::optional<Enum> find_name(const std::array<std::string_view, N>& names,
+                              std::string_view text) noexcept {
+    for (std::size_t i = 0; i < N; ++i)
+        if (text == names[i]) return static_cast<Enum>(i);
+    return std::nullopt;
 }
 
 /// A value or key as a message shows it: control characters made visible as "?" so that a line
@@ -57,7 +72,34 @@ std::optional<std::string> store_in_range(T& field, std::string_view key, std::s
     return fmt::format("{} {} is out of range ({} to {})", key, shown(value), lo, hi);
 }
 
+/// Why value was not stored for a key that takes one of a few names, or nothing when it was.
+template <typename Enum, std::size_t N>
+std::optional<std::string> store_name(Enum& field, std::string_view key, std::string_view value,
+                                      const std::array<std::string_view, N>& names) {
+    if (const std::optional<Enum> found = find_name<Enum>(names, value)) {
+        field = *found;
+        return std::nullopt;
+    }
+    std::string listed;
+    for (std::string_view name : names)
+        listed += (listed.empty() ? "" : ", ") + std::string(name);
+    return fmt::format("{} \"{}\" is not one of {}", key, shown(value), listed);
+}
+
 } // namespace
+
+std::string_view corner_name(Corner corner) noexcept {
+    return k_corner_names[static_cast<std::size_t>(corner)];
+}
+std::string_view layer_name(Layer layer) noexcept {
+    return k_layer_names[static_cast<std::size_t>(layer)];
+}
+std::optional<Corner> parse_corner(std::string_view text) noexcept {
+    return find_name<Corner>(k_corner_names, text);
+}
+std::optional<Layer> parse_layer(std::string_view text) noexcept {
+    return find_name<Layer>(k_layer_names, text);
+}
 
 bool is_zenburn(std::string_view name) noexcept {
     constexpr std::string_view k_name = "zenburn";
@@ -147,6 +189,14 @@ Settings parse_config(std::string_view content, IgnoredLines* ignored) {
             why = store_rgb(s.color, color_set, key, value);
         } else if (key == "trail_color") {
             why = store_rgb(s.trail_color, trail_set, key, value);
+        } else if (key == "corner") {
+            why = store_name(s.corner, key, value, k_corner_names);
+        } else if (key == "margin") {
+            why = store_in_range(s.margin, key, value, k_min_margin, k_max_margin);
+        } else if (key == "layer") {
+            why = store_name(s.layer, key, value, k_layer_names);
+        } else if (key == "output") {
+            store_text(s.output, value);
         } else if (key == "verbose") {
             s.verbose = value == "true";
         } else if (key == "quiet") {

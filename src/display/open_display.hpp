@@ -22,9 +22,20 @@ struct Placement {
     std::optional<std::string> output; // by name; none: the compositor's choice
 };
 
-/// The display for a size x size picture: an X11 dock window on $DISPLAY (slit names a Vireo
-/// slit, command becomes WM_COMMAND). Throws as the implementation's set-up does.
-std::unique_ptr<Display> open_display(std::uint16_t size, std::optional<std::uint32_t> slit,
-                                      std::span<const std::string> command);
+/// A display opened at start-up, and the one line to print when it is not the one the
+/// environment pointed to first (the caller prints it unless quiet).
+struct OpenedDisplay {
+    std::unique_ptr<Display> display;
+    std::optional<std::string> note;
+};
+
+/// The display for a size x size picture. GLYPHRAIN_BACKEND=x11 or =wayland forces one display
+/// system; otherwise a set WAYLAND_DISPLAY asks for a layer surface placed by placement, and X11
+/// serves (with a note) when that compositor offers no layer shell or cannot be reached while
+/// DISPLAY is set. X11 is an X11 dock window on $DISPLAY (slit names a Vireo slit, command
+/// becomes WM_COMMAND). Throws AppError for a layer shell that is required but missing or an
+/// unknown GLYPHRAIN_BACKEND, else as the implementation's set-up does.
+OpenedDisplay open_display(std::uint16_t size, std::optional<std::uint32_t> slit,
+                           std::span<const std::string> command, const Placement& placement);
 
 } // namespace glyphrain

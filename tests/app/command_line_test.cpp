@@ -32,6 +32,9 @@ INSTANTIATE_TEST_SUITE_P(
                       UnknownCase{args_of({"--size", "--bogus"}), std::nullopt}, // value skipped
                       UnknownCase{args_of({"--quiet", "--bogus"}), "--bogus"},
                       UnknownCase{args_of({"--theme"}), std::nullopt},
+                      UnknownCase{args_of({"--corner", "--x", "--margin", "--y", "--layer", "--z",
+                                           "--output", "--w", "--nope"}),
+                                  "--nope"},
                       UnknownCase{args_of({"--write-config", "--nope"}), "--nope"},
                       UnknownCase{args_of({"--version", "--nope"}), "--nope"},
                       UnknownCase{args_of({"--config", "a", "--Size", "1"}), "--Size"},
@@ -56,6 +59,18 @@ TEST_P(ApplyCommandLineTest, OverridesTheFile) {
     EXPECT_TRUE(actual == expected);
 }
 
+/// Valid placement values, each followed by an invalid one that leaves it in place.
+const ArgList k_placement_args = args_of(
+    {"--corner", "bottom-right", "--corner", "Top-Left", "--margin", "+10000", "--margin", "10001",
+     "--layer", "background", "--layer", "middle", "--output", "HEADLESS-1", "--output", ""});
+
+void with_placement(Settings& s) {
+    s.corner = Corner::bottom_right;
+    s.margin = 10000;
+    s.layer = Layer::background;
+    s.output = "HEADLESS-1";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, ApplyCommandLineTest,
     ::testing::Values(ApplyCase{"nothing", args_of({}), [](Settings&) {}},
@@ -78,6 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 [](Settings& s) { s.speed = 1000; }},
                       ApplyCase{"density", args_of({"--density", "100", "--density", "0"}),
                                 [](Settings& s) { s.density = 100; }},
+                      ApplyCase{"placement", k_placement_args, with_placement},
                       ApplyCase{"value_is_option", args_of({"--size", "--speed", "50"}),
                                 [](Settings& s) { s.speed = 50; }},
                       ApplyCase{"font_empty", args_of({"--font", ""}),

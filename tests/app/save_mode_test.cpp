@@ -70,7 +70,7 @@ TEST_F(SaveModeTest, WriteConfigAloneWritesTheDefaultFileCreatingDirectories) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "Config written to " + config_file() + "\n");
     EXPECT_EQ(test::read_file(config_file()), render_config(Settings{}));
-    EXPECT_EQ(test::read_file(config_file()).size(), 875u);
+    EXPECT_EQ(test::read_file(config_file()).size(), 1275u);
 }
 
 struct TargetCase {

@@ -67,6 +67,15 @@ const std::string k_default_text = R"(# glyphRain configuration
 
 # Run in the background
 # background = true
+
+# Wayland surface corner: top-left, top-right, bottom-left, bottom-right (X11 ignores it)
+# corner = top-right
+# Wayland surface margin from the corner's edges in pixels, 0 to 10000 (X11 ignores it)
+# margin = 0
+# Wayland surface layer: background, bottom, top, overlay (X11 ignores it)
+# layer = top
+# Wayland output by name, e.g. DP-1 (default: the compositor's choice; X11 ignores it)
+# output =
 )";
 
 std::vector<std::string> lines_of(const std::string& text) {
@@ -80,9 +89,9 @@ std::vector<std::string> lines_of(const std::string& text) {
 TEST(RenderConfig, DefaultsGiveTheExactCommentedFile) {
     const std::string text = render_config(Settings{});
     EXPECT_EQ(text, k_default_text);
-    EXPECT_EQ(text.size(), 875u);
-    EXPECT_EQ(lines_of(text).size(), 42u);
-    EXPECT_TRUE(text.ends_with("# background = true\n"));
+    EXPECT_EQ(text.size(), 1275u);
+    EXPECT_EQ(lines_of(text).size(), 51u);
+    EXPECT_TRUE(text.ends_with("# output =\n"));
 }
 
 struct ActiveLineCase {
@@ -100,7 +109,7 @@ TEST_P(ActiveLineTest, OnlyTheChangedSettingBecomesActive) {
     GetParam().change(settings);
     std::vector<std::string> lines = lines_of(render_config(settings));
     std::vector<std::string> defaults = lines_of(k_default_text);
-    ASSERT_EQ(lines.size(), 42u);
+    ASSERT_EQ(lines.size(), 51u);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (i + 1 == GetParam().line)
             EXPECT_EQ(lines[i], GetParam().expected);
@@ -142,7 +151,13 @@ INSTANTIATE_TEST_SUITE_P(
         ActiveLineCase{"verbose", [](Settings& s) { s.verbose = true; }, 36, "verbose = true"},
         ActiveLineCase{"quiet", [](Settings& s) { s.quiet = true; }, 39, "quiet = true"},
         ActiveLineCase{"background", [](Settings& s) { s.background = true; }, 42,
-                       "background = true"}),
+                       "background = true"},
+        ActiveLineCase{"corner", [](Settings& s) { s.corner = Corner::top_left; }, 45,
+                       "corner = top-left"},
+        ActiveLineCase{"margin", [](Settings& s) { s.margin = 8; }, 47, "margin = 8"},
+        ActiveLineCase{"layer", [](Settings& s) { s.layer = Layer::overlay; }, 49,
+                       "layer = overlay"},
+        ActiveLineCase{"output", [](Settings& s) { s.output = "DP-1"; }, 51, "output = DP-1"}),
     [](const ::testing::TestParamInfo<ActiveLineCase>& param) { return param.param.name; });
 
 TEST(RenderConfig, ReadsBackToTheSameSettings) {
@@ -158,6 +173,10 @@ TEST(RenderConfig, ReadsBackToTheSameSettings) {
     s.middle_click = "notify-send a=b";
     s.right_click = "sh -c \"echo # not a comment\"";
     s.verbose = s.quiet = s.background = true;
+    s.corner = Corner::bottom_right;
+    s.margin = 10000;
+    s.layer = Layer::background;
+    s.output = "HEADLESS-1";
     EXPECT_EQ(parse_config(render_config(s)), s);
 
     Settings zen;
@@ -206,6 +225,8 @@ INSTANTIATE_TEST_SUITE_P(
                          "Refusing to write middle_click: the value contains a line break"},
         RefusedValueCase{"right_click", [](Settings& s) { s.right_click = "a\r\nb"; },
                          "Refusing to write right_click: the value contains a line break"},
+        RefusedValueCase{"output", [](Settings& s) { s.output = "DP-1\nlayer = overlay"; },
+                         "Refusing to write output: the value contains a line break"},
         // Invalid UTF-8 would make the reader drop the whole file, every other setting with it.
         RefusedValueCase{"font_not_utf8", [](Settings& s) { s.font = "/fonts/\xff.ttf"; },
                          "Refusing to write font: the value is not valid UTF-8"}),

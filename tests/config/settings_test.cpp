@@ -168,6 +168,19 @@ INSTANTIATE_TEST_SUITE_P(
                        s.color = k_zenburn_color;
                        s.trail_color = k_zenburn_trail_color;
                    })},
+        ConfigCase{"placement",
+                   "corner = bottom-left\ncorner = middle\nmargin = +10000\nmargin = 20000\n"
+                   "margin = 8px\nlayer = overlay\nlayer = Top\noutput = DP-1\noutput =\n",
+                   with([](Settings& s) {
+                       s.corner = Corner::bottom_left;
+                       s.margin = 10000;
+                       s.layer = Layer::overlay;
+                       s.output = "DP-1";
+                   }),
+                   "2: corner \"middle\" is not one of top-left, top-right, bottom-left, "
+                   "bottom-right\n4: margin 20000 is out of range (0 to 10000)\n"
+                   "5: margin \"8px\" is not a number\n"
+                   "7: layer \"Top\" is not one of background, bottom, top, overlay\n"},
         ConfigCase{"crlf", "size = 128\r\ndensity = 50\r\n", with([](Settings& s) {
                        s.size = 128;
                        s.density = 50;
