@@ -211,7 +211,10 @@ std::map<std::string, std::optional<std::string>> app_env(const std::string& dis
     return {{"DISPLAY", display},
             {"HOME", home_dir},
             {"XDG_CONFIG_HOME", home_dir + "/config"},
-            {"XAUTHORITY", std::nullopt}};
+            {"XAUTHORITY", std::nullopt},
+            // Run from a Wayland session, the program would otherwise choose the compositor.
+            {"WAYLAND_DISPLAY", std::nullopt},
+            {"GLYPHRAIN_BACKEND", std::nullopt}};
 }
 
 } // namespace glyphrain::test
