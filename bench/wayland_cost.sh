@@ -4,8 +4,8 @@
 # unprivileged user, as sway requires): per frame the client's and the compositor's CPU time
 # (/proc/PID/schedstat over a span without tracing), the frames committed (one sendmsg each,
 # counted by strace over a second span), the client's resident memory, and the wake-ups per
-# second while another glyphRain covers it whole, so that no frame callback comes (sway's headless
-# output cannot be switched off with dpms).
+# second while another glyphRain covers the whole output on the overlay layer, so that sway sends
+# no frame callbacks to what lies under it (sway's headless output cannot be switched off).
 # usage: bench/wayland_cost.sh [GLYPHRAIN_BINARY]
 #   CASES ("96:80:10 1024:10:10")  SIZE:INTERVAL_MS:SECONDS
 set -euo pipefail
@@ -22,7 +22,7 @@ chmod 755 "$work"
 run=$work/run
 mkdir -m 700 "$run"
 chown 65534:65534 "$run"
-printf 'output HEADLESS-1 resolution 1280x1024\n' >"$work/sway.conf"
+printf 'output HEADLESS-1 resolution 1024x1024\n' >"$work/sway.conf"
 chmod 644 "$work/sway.conf"
 pids=()
 stop_all() {
@@ -60,7 +60,7 @@ for c in $cases; do
     c0=$(cpu_ns "$app") s0=$(cpu_ns "$sway_pid")
     sleep "$seconds"
     c1=$(cpu_ns "$app") s1=$(cpu_ns "$sway_pid")
-    frames=$(timeout -s INT "$seconds" strace -c -e trace=sendmsg -p "$app" 2>&1 |
+    frames=$({ timeout -s INT "$seconds" strace -c -e trace=sendmsg -p "$app" 2>&1 || true; } |
         awk '$NF == "sendmsg" {print $4}')
     rss=$(awk '$1 == "VmRSS:" {print $2}' "/proc/$app/status")
     cover=$(start_app --size 1024 --corner top-right --layer overlay --speed 1000)
