@@ -351,6 +351,13 @@ void LayerSurface::make_layer_surface() {
     zwlr_layer_surface_v1_set_exclusive_zone(layer_surface, 0);
     zwlr_layer_surface_v1_set_keyboard_interactivity(
         layer_surface, ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE);
+    // Presses on the 4-pixel frame reach nobody, as on X11: only the inside takes input.
+    if (wl_region* inside = wl_compositor_create_region(m_compositor.get())) {
+        const std::int32_t inner = m_size - 2 * k_frame_px;
+        wl_region_add(inside, k_frame_px, k_frame_px, inner, inner);
+        wl_surface_set_input_region(m_surface.get(), inside);
+        wl_region_destroy(inside);
+    }
     // Committed without a buffer: the compositor answers with the first configure.
     wl_surface_commit(m_surface.get());
 }
